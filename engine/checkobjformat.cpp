@@ -1,0 +1,419 @@
+#include "engine/convert.h"
+#include "engine/fileio.h"
+#include "engine/phase.h"
+#include "path/filedescriptor.h"
+#include "path/resolver.h"
+#include "text/casemap.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace jf {
+
+namespace {
+
+constexpr std::int64_t kChunkSize = 4096;
+constexpr std::size_t kBlockSize = std::size_t(1) << 20;
+constexpr std::string_view kInd = "#IND";
+constexpr std::uint64_t kNoChange = static_cast<std::uint64_t>(-1);
+
+// Rewrites line ends as CR LF and "#IND" as "0", byte by byte in effect, carrying a trailing CR or
+// a partial "#IND" from one chunk into the next so that chunking never shows in the result.
+// It also finds where the result first differs from the input, so that a source already in normal
+// form is never written at all, and one that is not is copied unchanged up to that point.
+class Normaliser
+{
+public:
+    // Appends the normal form of `data`, which starts at file offset `offset`, to `out`.
+    void process(std::string_view data, std::uint64_t offset, std::string& out);
+    void finish(std::string& out);
+
+    // The file offset of the first byte whose normal form differs, and where that form starts
+    // in the output of the process() or finish() call that found it.
+    std::uint64_t firstChange() const { return m_changeIn; }
+    std::size_t firstChangeOutput() const { return m_changeOut; }
+
+private:
+    void noteChange(std::uint64_t inputOffset, const std::string& out)
+    {
+        if (m_changeIn == kNoChange) {
+            m_changeIn = inputOffset;
+            m_changeOut = out.size();
+        }
+    }
+
+    bool m_pendingCr = false;
+    std::uint64_t m_crOffset = 0;
+    std::size_t m_matched = 0; // characters of "#IND" matched so far
+    std::uint64_t m_hashOffset = 0;
+    std::uint64_t m_changeIn = kNoChange;
+    std::size_t m_changeOut = 0;
+};
+
+void Normaliser::process(std::string_view data, std::uint64_t offset, std::string& out)
+{
+    std::size_t i = 0;
+    while (i < data.size()) {
+        if (m_pendingCr) {
+            m_pendingCr = false;
+            if (data[i] == '\n') {
+                out += "\r\n";
+                ++i;
+                continue;
+            }
+            noteChange(m_crOffset, out);
+            out += "\r\n";
+            continue;
+        }
+        if (m_matched > 0) {
+            if (data[i] == kInd[m_matched]) {
+                ++i;
+                if (++m_matched == kInd.size()) {
+                    noteChange(m_hashOffset, out);
+                    out += '0';
+                    m_matched = 0;
+                }
+                continue;
+            }
+            out += kInd.substr(0, m_matched);
+            m_matched = 0;
+            continue;
+        }
+        const std::size_t special = data.find_first_of("\r\n#", i);
+        const std::size_t runEnd = special == std::string_view::npos ? data.size() : special;
+        out.append(data.substr(i, runEnd - i));
+        i = runEnd;
+        if (i == data.size())
+            break;
+        const char c = data[i];
+        if (c == '\r') {
+            m_pendingCr = true;
+            m_crOffset = offset + i;
+        } else if (c == '\n') {
+            noteChange(offset + i, out);
+            out += "\r\n";
+        } else {
+            m_matched = 1;
+            m_hashOffset = offset + i;
+        }
+        ++i;
+    }
+}
+
+void Normaliser::finish(std::string& out)
+{
+    if (m_pendingCr) {
+        noteChange(m_crOffset, out);
+        out += "\r\n";
+        m_pendingCr = false;
+    }
+    out += kInd.substr(0, m_matched);
+    m_matched = 0;
+}
+
+// The source read in large blocks and handed out in the check's chunks.
+class ChunkReader
+{
+public:
+    ChunkReader(int fd, std::string path) : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize) {}
+
+    bool atEnd()
+    {
+        if (m_begin < m_end)
+            return false;
+        fill();
+        return m_begin == m_end;
+    }
+    std::uint64_t position() const { return m_consumed + 1; }
+    std::string_view take(std::size_t size)
+    {
+        if (m_end - m_begin < size)
+            fill();
+        const std::size_t n = std::min(size, m_end - m_begin);
+        const std::string_view chunk(m_buffer.data() + m_begin, n);
+        m_begin += n;
+        m_consumed += n;
+        return chunk;
+    }
+
+private:
+    void fill()
+    {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+        while (m_end < m_buffer.size()) {
+            const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+            if (n == 0)
+                return;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throwSystemError("Cannot read the source file", m_path, errno);
+            }
+            m_end += static_cast<std::size_t>(n);
+        }
+    }
+
+    int m_fd;
+    std::string m_path;
+    std::vector<char> m_buffer;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+    std::uint64_t m_consumed = 0;
+};
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool mayNotWrite(int error)
+{
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+// The normalised copy, written beside the file it replaces. It has no name until it is complete
+// (O_TMPFILE where the file system offers it), so a run that is killed leaves nothing behind.
+class ReplacementFile
+{
+public:
+    // Creates the copy; returns false when the folder may not be written.
+    bool create(const std::string& target, mode_t mode)
+    {
+        m_target = target;
+        m_folder = folderOf(target);
+        int fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
+        if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+            const std::size_t slash = target.rfind('/');
+            std::string pattern = m_folder + "/." + target.substr(slash + 1) + ".jitterform-XXXXXX";
+            fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (fd >= 0)
+                m_name = pattern;
+        }
+        if (fd < 0) {
+            if (mayNotWrite(errno))
+                return false;
+            throwSystemError("Cannot create a normalised copy of the source file in the folder", m_folder,
+                             errno);
+        }
+        m_out.emplace(fd, "a normalised copy of the source file " + target);
+        return true;
+    }
+    bool created() const { return m_out.has_value(); }
+    OutputFile& out() { return *m_out; }
+
+    // Gives the copy the source's permissions and owner, puts it on disk, and renames it over the
+    // source in one step.
+    void replaceTarget(const struct stat& source)
+    {
+        m_out->sync();
+        const int fd = m_out->fd();
+        if (::fchmod(fd, source.st_mode & 07777) != 0)
+            throwSystemError("Cannot set the permissions of the normalised copy of", m_target, errno);
+        if (::fchown(fd, geteuid() == 0 ? source.st_uid : uid_t(-1), source.st_gid) != 0 && geteuid() == 0)
+            throwSystemError("Cannot set the owner of the normalised copy of", m_target, errno);
+        if (m_name.empty()) {
+            std::string pattern = m_folder + "/." + m_target.substr(m_target.rfind('/') + 1) + ".jitterform-";
+            const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+            for (int attempt = 0;; ++attempt) {
+                std::string name = pattern + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+                if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                    m_name = std::move(name);
+                    break;
+                }
+                if (errno != EEXIST || attempt > 100)
+                    throwSystemError("Cannot name the normalised copy of the source file", m_target, errno);
+            }
+        }
+        m_out->close();
+        m_out.reset();
+        if (::rename(m_name.c_str(), m_target.c_str()) != 0)
+            throwSystemError("Cannot replace the source file", m_target, errno);
+        m_name.clear();
+        if (const int dir = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+
+    ~ReplacementFile()
+    {
+        if (!m_name.empty())
+            ::unlink(m_name.c_str());
+    }
+
+private:
+    std::string m_target;
+    std::string m_folder;
+    std::string m_name; // the copy's name while it has one and is not yet the source
+    std::optional<OutputFile> m_out;
+};
+
+// Copies the unchanged start of the source into the copy, in the kernel where it can.
+void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::string& sourcePath)
+{
+    to.flush();
+    loff_t offset = 0;
+    while (static_cast<std::uint64_t>(offset) < length) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, 1u << 30));
+        const ssize_t n = ::copy_file_range(from, &offset, to.fd(), nullptr, want, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            throw EngineError("The source file " + sourcePath + " changed while it was checked.");
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            throwSystemError("Cannot write a normalised copy of the source file", sourcePath, errno);
+        // No kernel copy between these files: copy through memory.
+        std::vector<char> block(kBlockSize);
+        while (static_cast<std::uint64_t>(offset) < length) {
+            const std::size_t piece =
+                static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, kBlockSize));
+            const ssize_t got = ::pread(from, block.data(), piece, offset);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throwSystemError("Cannot read the source file", sourcePath, errno);
+            if (got == 0)
+                throw EngineError("The source file " + sourcePath + " changed while it was checked.");
+            to.append(std::string_view(block.data(), static_cast<std::size_t>(got)));
+            offset += got;
+        }
+        to.flush();
+    }
+}
+
+bool sameFileState(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Why the source may not be replaced, or empty when it may.
+std::string reasonToKeep(const struct stat& source, const std::string& target)
+{
+    if ((source.st_mode & 0222) == 0)
+        return "the source file is read-only";
+    if (source.st_nlink > 1)
+        return "the source file has further hard links, which a replacement would cut off";
+    struct stat folder
+    {
+    };
+    if (::stat(folderOf(target).c_str(), &folder) == 0 && (folder.st_mode & 0222) == 0)
+        return "the source file's folder is read-only";
+    return {};
+}
+
+} // namespace
+
+CheckResult CheckObjFormat(const EngineHost& host)
+{
+    CheckResult result;
+    std::optional<StatusHider> hider;
+    try {
+        FileDescriptor source;
+        source.Split(host.options.sourceText());
+        FileDescriptor destination;
+        destination.Split(host.options.destinationText());
+
+        const std::string sourcePath = resolveOnDisk(source.Path()).path;
+        struct stat info
+        {
+        };
+        UniqueFd sourceFd = openSourceFile(sourcePath, info);
+        source.iFile = sourceFd.get();
+
+        // The conversion that follows creates the destination; a folder that is missing stops the
+        // command here, before the source is touched.
+        bool folderExists = false;
+        const std::string destinationPath = pathForNewFile(destination.Path(), &folderExists);
+        if (!folderExists)
+            throw EngineError("The folder of the destination file " + toLowerText(destination.Path()) +
+                              " does not exist.");
+
+        if (!host.rewriteSource)
+            return result;
+        // A link stays a link: its target is what gets rewritten.
+        std::string target = sourcePath;
+        if (char* real = ::realpath(sourcePath.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+        result.keptReason = reasonToKeep(info, target);
+        if (!result.keptReason.empty())
+            return result;
+
+        CancelRequested.store(kFalse);
+        preparePhase(host.status, static_cast<std::uint64_t>(info.st_size), "Checking OBJ file format ...");
+        hider.emplace(host.status);
+
+        const std::int64_t length = static_cast<std::int64_t>(info.st_size);
+        ChunkReader reader(source.iFile, sourcePath);
+        Normaliser normaliser;
+        ReplacementFile copy;
+        std::string output;
+        const auto emit = [&]() {
+            if (copy.created()) {
+                copy.out().append(output);
+            } else if (normaliser.firstChange() != kNoChange) {
+                if (!copy.create(target, info.st_mode)) {
+                    result.keptReason = "the source file's folder may not be written";
+                    return false;
+                }
+                copyPrefix(source.iFile, copy.out(), normaliser.firstChange(), sourcePath);
+                copy.out().append(std::string_view(output).substr(normaliser.firstChangeOutput()));
+            }
+            output.clear();
+            return true;
+        };
+        while (!reader.atEnd()) {
+            const std::uint64_t position = reader.position();
+            host.status.setValue(static_cast<float>(position));
+            if (cancelRequested()) {
+                result.cancelled = true;
+                return result; // the copy goes, the source stays as it was
+            }
+            host.events.yield();
+            const std::int64_t remaining = length - static_cast<std::int64_t>(position) + 1;
+            const std::int64_t size = length - static_cast<std::int64_t>(position) > kChunkSize
+                                          ? kChunkSize
+                                          : (remaining > 0 ? remaining : kChunkSize);
+            normaliser.process(reader.take(static_cast<std::size_t>(size)), position - 1, output);
+            if (!emit())
+                return result;
+        }
+        normaliser.finish(output);
+        if (!emit())
+            return result;
+        if (!copy.created())
+            return result; // already in normal form
+
+        struct stat now
+        {
+        };
+        if (reader.position() - 1 != static_cast<std::uint64_t>(length) ||
+            ::stat(target.c_str(), &now) != 0 || !sameFileState(info, now))
+            throw EngineError("The source file " + sourcePath +
+                              " changed while it was checked; it was left as it is now.");
+        copy.replaceTarget(info);
+        result.rewritten = true;
+    } catch (const EngineError& error) {
+        result.error = error.what();
+    } catch (const std::bad_alloc&) {
+        result.error = "There is not enough memory for the format check.";
+    }
+    return result;
+}
+
+} // namespace jf

@@ -1,0 +1,253 @@
+#include "fileio.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace jf {
+
+namespace {
+// Large enough that a read or write costs little per record, small enough to stay in cache.
+constexpr std::size_t kBlockSize = std::size_t(1) << 20;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+} // namespace
+
+void throwSystemError(std::string_view what, std::string_view path, int error)
+{
+    std::string message(what);
+    message += ' ';
+    message += path;
+    message += ": ";
+    message += std::generic_category().message(error);
+    message += '.';
+    throw EngineError(message);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = other.release();
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd()
+{
+    close();
+}
+
+int UniqueFd::release()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+int UniqueFd::close()
+{
+    if (m_fd < 0)
+        return 0;
+    const int result = ::close(release());
+    // A close interrupted by a signal has still released the descriptor on Linux.
+    return result == 0 || errno == EINTR ? 0 : errno;
+}
+
+UniqueFd openSourceFile(const std::string& path, struct stat& info)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid())
+        throwSystemError("Cannot open the source file", path, errno);
+    if (::fstat(fd.get(), &info) != 0)
+        throwSystemError("Cannot read the source file", path, errno);
+    if (!S_ISREG(info.st_mode))
+        throw EngineError("The source file " + path + " is not a file.");
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+RecordReader::RecordReader(int fd, std::string path) : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize)
+{
+}
+
+void RecordReader::rewind()
+{
+    if (::lseek(m_fd, 0, SEEK_SET) < 0)
+        throwSystemError("Cannot read the source file", m_path, errno);
+    m_begin = m_end = 0;
+    m_fileOffset = 0;
+    m_eof = false;
+    m_line = 0;
+    m_crValid = m_lfValid = false;
+}
+
+bool RecordReader::fill()
+{
+    if (m_eof)
+        return false;
+    if (m_begin > 0) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_fileOffset += m_begin;
+        m_end -= m_begin;
+        const auto shift = [&](std::size_t& cached, bool& valid) {
+            if (valid && cached != kNone) {
+                if (cached < m_begin)
+                    valid = false; // already consumed
+                else
+                    cached -= m_begin;
+            }
+        };
+        shift(m_nextCr, m_crValid);
+        shift(m_nextLf, m_lfValid);
+        m_begin = 0;
+    }
+    if (m_end == m_buffer.size())
+        m_buffer.resize(m_buffer.size() * 2); // a line longer than the buffer
+    while (true) {
+        const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+        if (n > 0) {
+            m_end += static_cast<std::size_t>(n);
+            // A search that found nothing covered only the old bytes.
+            if (m_crValid && m_nextCr == kNone)
+                m_crValid = false;
+            if (m_lfValid && m_nextLf == kNone)
+                m_lfValid = false;
+            return true;
+        }
+        if (n == 0) {
+            m_eof = true;
+            return false;
+        }
+        if (errno != EINTR)
+            throwSystemError("Cannot read the source file", m_path, errno);
+    }
+}
+
+bool RecordReader::atEnd()
+{
+    if (m_begin < m_end)
+        return false;
+    return !fill();
+}
+
+std::size_t RecordReader::findLineEnd(std::size_t from)
+{
+    // Each byte is searched at most once for each of the two line-end characters, even in a file
+    // that uses only one of them.
+    const auto find = [&](char c, std::size_t& cached, bool& valid) {
+        if (!valid || (cached != kNone && cached < from)) {
+            const void* hit = std::memchr(m_buffer.data() + from, c, m_end - from);
+            cached = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer.data()) : kNone;
+            valid = true;
+        }
+        return cached;
+    };
+    const std::size_t cr = find('\r', m_nextCr, m_crValid);
+    const std::size_t lf = find('\n', m_nextLf, m_lfValid);
+    return std::min(cr, lf);
+}
+
+std::string_view RecordReader::next()
+{
+    std::size_t lineEnd;
+    std::size_t terminator = 1;
+    while (true) {
+        lineEnd = findLineEnd(m_begin);
+        if (lineEnd == kNone) {
+            if (fill())
+                continue;
+            lineEnd = m_end; // the last line has no line end
+            terminator = 0;
+            break;
+        }
+        if (m_buffer[lineEnd] == '\r' && lineEnd + 1 == m_end && !m_eof) {
+            // The byte after the CR decides whether it is a CR LF.
+            const std::size_t offset = lineEnd - m_begin;
+            if (fill())
+                continue;
+            lineEnd = m_begin + offset;
+        }
+        if (m_buffer[lineEnd] == '\r' && lineEnd + 1 < m_end && m_buffer[lineEnd + 1] == '\n')
+            terminator = 2;
+        break;
+    }
+    const char* const data = m_buffer.data();
+    std::size_t start = m_begin;
+    m_begin = lineEnd + terminator;
+    ++m_line;
+    while (start < lineEnd && (data[start] == ' ' || data[start] == '\t'))
+        ++start;
+    std::string_view record(data + start, lineEnd - start);
+
+    std::size_t hit = record.find("#IND");
+    if (hit == std::string_view::npos)
+        return record;
+    m_replaced.clear();
+    std::size_t from = 0;
+    do {
+        m_replaced.append(record.substr(from, hit - from));
+        m_replaced.push_back('0');
+        from = hit + 4;
+        hit = record.find("#IND", from);
+    } while (hit != std::string_view::npos);
+    m_replaced.append(record.substr(from));
+    return m_replaced;
+}
+
+OutputFile::OutputFile(int fd, std::string name) : m_fd(fd), m_name(std::move(name)), m_buffer(kBlockSize) {}
+
+OutputFile::~OutputFile() = default;
+
+void OutputFile::makeRoom(std::size_t size)
+{
+    flush();
+    if (size > m_buffer.size() && size <= 64 * kBlockSize)
+        m_buffer.resize(size);
+}
+
+void OutputFile::writeAll(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd.get(), data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throwSystemError("Cannot write", m_name, errno);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        m_written += static_cast<std::uint64_t>(n);
+    }
+}
+
+void OutputFile::flush()
+{
+    if (m_used == 0)
+        return;
+    const std::size_t used = m_used;
+    m_used = 0;
+    writeAll(m_buffer.data(), used);
+}
+
+void OutputFile::sync()
+{
+    flush();
+    if (::fsync(m_fd.get()) != 0)
+        throwSystemError("Cannot write", m_name, errno);
+}
+
+void OutputFile::close(bool syncFirst)
+{
+    if (syncFirst)
+        sync();
+    flush();
+    if (const int error = m_fd.close())
+        throwSystemError("Cannot write", m_name, error);
+}
+
+} // namespace jf

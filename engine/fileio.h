@@ -1,0 +1,137 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <vector>
+
+namespace jf {
+
+// A failure of a run: the message names the file, the line where there is one, and the fault.
+// Thrown inside the engine only; the entry points turn it into a result value.
+class EngineError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "<what> <path>: <reason of errno>."
+[[noreturn]] void throwSystemError(std::string_view what, std::string_view path, int error);
+
+// Owns a POSIX file descriptor and closes it on every way out.
+class UniqueFd
+{
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release();
+    // Closes now and reports the close's own failure (errno), 0 on success.
+    int close();
+
+private:
+    int m_fd = -1;
+};
+
+// Opens an existing source for reading. Refuses anything but a regular file without ever blocking
+// on it (a FIFO or a device stays unread). `info` receives its status.
+UniqueFd openSourceFile(const std::string& path, struct stat& info);
+
+// Reads a file's records: whole lines, each ended by CR LF, LF or CR; a last line without a line end
+// is a record too. A record comes without its leading blanks and tabs and without its line end, with
+// every "#IND" replaced by "0"; all other bytes pass untouched. The buffer grows to the longest line
+// and no further, and a warm reader allocates nothing.
+class RecordReader
+{
+public:
+    RecordReader(int fd, std::string path);
+
+    void rewind();
+    // True when every byte has been read.
+    bool atEnd();
+    // The 1-based offset of the next byte to be read.
+    std::uint64_t position() const { return m_fileOffset + m_begin + 1; }
+    // The next record; it stays valid until the following call.
+    std::string_view next();
+    // The 1-based number of the line that the last record came from.
+    std::uint64_t lineNumber() const { return m_line; }
+    const std::string& path() const { return m_path; }
+
+private:
+    bool fill(); // reads more bytes behind the unread ones; false at the end of the file
+    std::size_t findLineEnd(std::size_t from);
+
+    int m_fd;
+    std::string m_path;
+    std::vector<char> m_buffer;
+    std::size_t m_begin = 0;        // first unread byte in m_buffer
+    std::size_t m_end = 0;          // one past the last valid byte
+    std::uint64_t m_fileOffset = 0; // file offset of m_buffer[0]
+    bool m_eof = false;
+    std::uint64_t m_line = 0;
+    // Cached next positions of CR and LF at or after the scan start; npos when none before m_end.
+    std::size_t m_nextCr = 0;
+    std::size_t m_nextLf = 0;
+    bool m_crValid = false;
+    bool m_lfValid = false;
+    std::string m_replaced; // a record with "#IND" replaced
+};
+
+// A buffered output file: whole records are appended and written in large blocks; every write and
+// the close are checked. `name` says what the file is in messages ("the destination file /a/b.obj").
+class OutputFile
+{
+public:
+    OutputFile(int fd, std::string name);
+    ~OutputFile();
+
+    void append(std::string_view text)
+    {
+        if (text.size() > m_buffer.size() - m_used)
+            makeRoom(text.size());
+        if (text.size() > m_buffer.size()) {
+            writeAll(text.data(), text.size());
+            return;
+        }
+        text.copy(m_buffer.data() + m_used, text.size());
+        m_used += text.size();
+    }
+    // Room for `size` bytes at the end of the buffer; commit() them after filling.
+    char* reserve(std::size_t size)
+    {
+        if (size > m_buffer.size() - m_used)
+            makeRoom(size);
+        return m_buffer.data() + m_used;
+    }
+    void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buffer.data()); }
+
+    void flush();
+    // Flushes, optionally syncs to disk, and closes; throws on any failure.
+    void close(bool syncFirst = false);
+    // Flushes and syncs to disk, keeping the file open.
+    void sync();
+    int fd() const { return m_fd.get(); }
+    std::uint64_t written() const { return m_written + m_used; }
+
+private:
+    void makeRoom(std::size_t size);
+    void writeAll(const char* data, std::size_t size);
+
+    UniqueFd m_fd;
+    std::string m_name;
+    std::vector<char> m_buffer;
+    std::size_t m_used = 0;
+    std::uint64_t m_written = 0;
+};
+
+} // namespace jf

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace jf {
+
+// The program-wide cancel flag: 0 is false, -1 true. The status window's Cancel sets it (and the
+// command line's interrupt handler); each phase clears it at its start and tests it once per step.
+constexpr std::int16_t kFalse = 0;
+constexpr std::int16_t kTrue = -1;
+extern std::atomic<std::int16_t> CancelRequested;
+static_assert(std::atomic<std::int16_t>::is_always_lock_free, "CancelRequested is set from signal handlers");
+
+// Check box values as the window holds them; only Checked counts as true.
+enum CheckValue : int { Unchecked = 0, Checked = 1, Grayed = 2 };
+
+// The noise shape: the selected index of the algorithm list. Any other index gives no noise.
+enum NoiseAlgorithm : int { White = 0, Squared = 1, Cubic = 2 };
+
+// The user's choices, read from the front end at the moment each is used; the engine keeps no copy.
+// Texts are bytes, UTF-8 where valid.
+class ConversionOptions
+{
+public:
+    virtual ~ConversionOptions() = default;
+    virtual std::string sourceText() const = 0;      // txtSource
+    virtual std::string destinationText() const = 0; // txtDestination
+    // The Convert command writes the completed destination back before the engine runs.
+    virtual void setDestinationText(std::string_view text) = 0;
+    virtual std::string intensityText() const = 0; // txtIntensity
+    virtual int algorithmIndex() const = 0;        // cmbAlgorithm, -1 for no selection
+    virtual int xValue() const = 0;                // chkX, a CheckValue
+    virtual int yValue() const = 0;                // chkY
+    virtual int zValue() const = 0;                // chkZ
+    virtual int normalsValue() const = 0;          // chkNormals
+    virtual int splitValue() const = 0;            // chkSplit
+};
+
+// The status window as the engine drives it. setValue() is called once per record, so an
+// implementation should only store the value and repaint at its own pace.
+class StatusView
+{
+public:
+    virtual ~StatusView() = default;
+    virtual void setCaption(std::string_view caption) = 0;
+    virtual std::string label() const = 0;
+    virtual void setLabel(std::string_view text) = 0; // Label1
+    virtual void setMin(float value) = 0;             // ProgressBar1
+    virtual void setMax(float value) = 0;
+    virtual void setValue(float value) = 0;
+    virtual void show() = 0; // without blocking, owned by the main window
+    virtual void hide() = 0;
+};
+
+// The event-loop yield. Called once per record (once per chunk in the format check); an
+// implementation may serve its events only every few milliseconds.
+class EventLoop
+{
+public:
+    virtual ~EventLoop() = default;
+    virtual void yield() = 0;
+    // True when the whole command is to stop (the command line's Ctrl-C): no further phase starts.
+    virtual bool interrupted() const { return false; }
+};
+
+// The message boxes and focus moves of the Convert command.
+class CommandPrompts
+{
+public:
+    virtual ~CommandPrompts() = default;
+    // A message box titled "Problem" with the OK button only.
+    virtual void problem(std::string_view message) = 0;
+    // A message box titled "Problem" with OK and Cancel; true for OK.
+    virtual bool confirm(std::string_view message) = 0;
+    virtual void focusSource() = 0;      // txtSource
+    virtual void focusDestination() = 0; // txtDestination
+};
+
+// The present local date and time as an OLE Automation date: days since 30 December 1899 plus the
+// time of day as a fraction. Tests and the command line's --day replace it.
+using DayClock = std::function<double()>;
+double systemOleDate();
+
+// The run's day number: the OLE date rounded to the nearest whole number, a half to the even one.
+std::int32_t DaySeed(const DayClock& clock);
+
+// Everything a run reaches outside itself.
+struct EngineHost
+{
+    ConversionOptions& options;
+    StatusView& status;
+    EventLoop& events;
+    DayClock clock = systemOleDate;
+    // When false the format check leaves the source as it is; the conversion's output is the same.
+    bool rewriteSource = true;
+};
+
+} // namespace jf

@@ -1,0 +1,169 @@
+#pragma once
+
+// Stand-ins for the window that the engine tests drive the engine through: options that a test can
+// change at any yield, a status view that records what the engine did to it, and an event loop
+// that runs a test's action at a chosen yield.
+
+#include "engine/command.h"
+#include "engine/host.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace jf::test {
+
+class FakeOptions : public ConversionOptions
+{
+public:
+    std::string source;
+    std::string destination;
+    std::string intensity = "0.1";
+    int algorithm = White;
+    int x = Checked, y = Checked, z = Checked;
+    int normals = Unchecked;
+    int split = Unchecked;
+    mutable int algorithmReads = 0;
+
+    std::string sourceText() const override { return source; }
+    std::string destinationText() const override { return destination; }
+    void setDestinationText(std::string_view text) override { destination = text; }
+    std::string intensityText() const override { return intensity; }
+    int algorithmIndex() const override { return ++algorithmReads, algorithm; }
+    int xValue() const override { return x; }
+    int yValue() const override { return y; }
+    int zValue() const override { return z; }
+    int normalsValue() const override { return normals; }
+    int splitValue() const override { return split; }
+};
+
+class FakeStatus : public StatusView
+{
+public:
+    std::string caption;
+    std::string labelText;
+    std::vector<std::string> labels; // every label set, in order
+    float min = 0, max = 0, value = 0;
+    std::vector<float> values; // every value set since the last show()
+    int shows = 0, hides = 0;
+    bool visible = false;
+    bool recordValues = true;
+
+    void setCaption(std::string_view text) override { caption = text; }
+    std::string label() const override { return labelText; }
+    void setLabel(std::string_view text) override
+    {
+        labelText = text;
+        labels.emplace_back(text);
+    }
+    void setMin(float v) override { min = v; }
+    void setMax(float v) override { max = v; }
+    void setValue(float v) override
+    {
+        value = v;
+        if (recordValues)
+            values.push_back(v);
+    }
+    void show() override
+    {
+        ++shows;
+        visible = true;
+        values.clear();
+    }
+    void hide() override
+    {
+        ++hides;
+        visible = false;
+    }
+};
+
+class FakeEvents : public EventLoop
+{
+public:
+    long yields = 0;
+    // Runs at every yield with the yield's 1-based number.
+    std::function<void(long)> onYield;
+    bool stop = false;
+
+    void yield() override
+    {
+        ++yields;
+        if (onYield)
+            onYield(yields);
+    }
+    bool interrupted() const override { return stop; }
+};
+
+// Presses Cancel as the status window's button does.
+inline void pressCancel(StatusView& status)
+{
+    status.setLabel(status.label() + "cancel");
+    CancelRequested.store(kTrue);
+}
+
+class FakePrompts : public CommandPrompts
+{
+public:
+    std::vector<std::string> problems;
+    std::vector<std::string> questions;
+    bool answer = true;
+    std::vector<std::string> focus;
+
+    void problem(std::string_view message) override { problems.emplace_back(message); }
+    bool confirm(std::string_view message) override
+    {
+        questions.emplace_back(message);
+        return answer;
+    }
+    void focusSource() override { focus.emplace_back("txtSource"); }
+    void focusDestination() override { focus.emplace_back("txtDestination"); }
+};
+
+// One engine set-up on a source and destination in a folder of the test's.
+struct Rig
+{
+    FakeOptions options;
+    FakeStatus status;
+    FakeEvents events;
+    EngineHost host{options, status, events, [] { return 45000.0; }};
+};
+
+inline QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+inline bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+inline std::string bytes(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+// Splits output at its CR LF line ends; fails (returns an empty list) if any line end is another.
+inline QList<QByteArray> crlfLines(const QByteArray& output)
+{
+    QList<QByteArray> lines = output.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray& line : lines) {
+        if (!line.endsWith('\r') || line.count('\r') != 1)
+            return {};
+        line.chop(1);
+    }
+    return lines;
+}
+
+} // namespace jf::test

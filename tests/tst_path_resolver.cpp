@@ -1,0 +1,317 @@
+#include "path/filedescriptor.h"
+#include "path/resolver.h"
+#include "text/casemap.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+using jf::FileDescriptor;
+using jf::PathStyle;
+
+namespace {
+
+QByteArray qb(const std::string& text)
+{
+    return QByteArray::fromStdString(text);
+}
+
+std::string_view view(const QByteArray& bytes)
+{
+    return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+bool exists(const QByteArray& path)
+{
+    struct stat info;
+    return lstat(path.constData(), &info) == 0;
+}
+
+// Through the system calls, not QFile, so that names that are not UTF-8 reach the disk unchanged.
+bool writeFile(const QByteArray& path, const QByteArray& content)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, content.constData(), std::size_t(content.size())) == content.size();
+    return ::close(fd) == 0 && written;
+}
+
+const char kLatin1Name[] = "caf\xE9.obj";
+
+} // namespace
+
+class TestResolver : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void resolve_data();
+    void resolve();
+    void resolveEdges();
+    void newFile_data();
+    void newFile();
+    void descriptorQueries_data();
+    void descriptorQueries();
+    void sizeOverFourGiB();
+    void deleteRemovesOnlyTheFile_data();
+    void deleteRemovesOnlyTheFile();
+    void deleteReportsFailure();
+    void driveLetterStyleNeverTouchesDisk();
+
+private:
+    QByteArray at(const QByteArray& relative) const { return m_root + '/' + relative; }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QByteArray m_root;
+};
+
+void TestResolver::initTestCase()
+{
+    // Descriptors hold the whole path in upper case, so every folder above the temporary one must be
+    // listable for such a path to be found.
+    QDir above(QDir::tempPath());
+    do {
+        if (::access(QFile::encodeName(above.path()).constData(), R_OK) != 0)
+            QSKIP("a folder above the temporary folder cannot be listed");
+    } while (above.cdUp());
+    const QByteArray temp = QFile::encodeName(QDir::tempPath());
+    QCOMPARE(qb(jf::resolveOnDisk(jf::toUpperText(view(temp))).path), temp);
+}
+
+void TestResolver::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_root = QFile::encodeName(m_dir->path());
+
+    for (const char* folder : {"Models", "Models/Sub", "Lower", "Bytes"})
+        QVERIFY2(::mkdir(at(folder).constData(), 0755) == 0, folder);
+    for (const char* name : {"Lower/abc.obj", "Lower/ABC.obj", "Lower/Abc.OBJ", "Bytes/aBc.obj",
+                             "Bytes/Abc.OBJ", "Bytes/ABC.obj", "Bytes/abC.OBJ", "Stra\u00DFe.obj",
+                             kLatin1Name, "my cube.obj", " lead.obj", "xy.obj"})
+        QVERIFY2(writeFile(at(name), name), name);
+    // Sizes tell which file a name was mapped to.
+    QVERIFY(writeFile(at("Models/Cube.OBJ"), "v 0 0 0\n"));
+    QVERIFY(writeFile(at("W\u00FCrfel.obj"), "w"));
+    QVERIFY(writeFile(at("x?.obj"), "q?"));
+    QVERIFY(::mkfifo(at("Pipe.obj").constData(), 0644) == 0);
+    QVERIFY(::symlink("Models/Cube.OBJ", at("Link.obj").constData()) == 0);
+}
+
+void TestResolver::cleanup()
+{
+    // QTemporaryDir decodes the names it removes as UTF-8 and would leave this one, and its folder, behind.
+    ::unlink(at(kLatin1Name).constData());
+    m_dir.reset();
+}
+
+void TestResolver::resolve_data()
+{
+    QTest::addColumn<QByteArray>("given");
+    QTest::addColumn<QByteArray>("onDisk");
+    QTest::addColumn<int>("found"); // components found below the temporary folder
+    QTest::addColumn<int>("components");
+
+    const auto row = [](const char* name, const QByteArray& given, const QByteArray& onDisk, int found,
+                        int components) { QTest::newRow(name) << given << onDisk << found << components; };
+    row("upper case", "MODELS/CUBE.OBJ", "Models/Cube.OBJ", 2, 2);
+    row("trailing slash kept", "MODELS/SUB/", "Models/Sub/", 2, 2);
+    row("repeated slash kept", "MODELS//CUBE.OBJ", "Models//Cube.OBJ", 2, 2);
+    row("dot levels", "./MODELS/../models/CUBE.OBJ", "./Models/../Models/Cube.OBJ", 5, 5);
+    row("exact match first", "Lower/ABC.obj", "Lower/ABC.obj", 2, 2);
+    row("lower-case form wins a tie", "LOWER/ABC.OBJ", "Lower/abc.obj", 2, 2);
+    row("else first in byte order", "BYTES/ABC.OBJ", "Bytes/ABC.obj", 2, 2);
+    row("non-ASCII", "W\u00DCRFEL.OBJ", "W\u00FCrfel.obj", 1, 1);
+    row("full case mapping", "STRASSE.OBJ", "Stra\u00DFe.obj", 1, 1);
+    row("invalid bytes kept", "CAF\xE9.OBJ", kLatin1Name, 1, 1);
+    row("invalid bytes are no letters", "caf\xC9.obj", "caf\xC9.obj", 0, 1);
+    row("inner blank", "MY CUBE.OBJ", "my cube.obj", 1, 1);
+    row("leading blank", " LEAD.OBJ", " lead.obj", 1, 1);
+    row("question mark is a character", "X?.OBJ", "x?.obj", 1, 1);
+    row("star matches nothing", "X*.OBJ", "X*.OBJ", 0, 1);
+    row("missing middle folder", "MODELS/NOPE/CUBE.OBJ", "Models/NOPE/CUBE.OBJ", 1, 3);
+    row("below a file", "models/cube.obj/X", "Models/Cube.OBJ/X", 2, 3);
+    row("NUL byte", QByteArray("BYTES/ABC.obj\0x", 15), QByteArray("Bytes/ABC.obj\0x", 15), 1, 2);
+}
+
+void TestResolver::resolve()
+{
+    QFETCH(QByteArray, given);
+    QFETCH(QByteArray, onDisk);
+    QFETCH(int, found);
+    QFETCH(int, components);
+
+    const std::size_t above = m_root.count('/');
+    const jf::ResolvedPath resolved = jf::resolveOnDisk(view(at(given)));
+    QCOMPARE(qb(resolved.path), at(onDisk));
+    QCOMPARE(resolved.foundCount, above + found);
+    QCOMPARE(resolved.componentCount, above + components);
+    QCOMPARE(resolved.exists, found == components);
+}
+
+void TestResolver::resolveEdges()
+{
+    QVERIFY2(!jf::resolveOnDisk("").exists, "an empty path names nothing");
+    const jf::ResolvedPath root = jf::resolveOnDisk("/");
+    QVERIFY(root.exists && root.path == "/");
+    QCOMPARE(qb(jf::resolveOnDisk(jf::toLowerText(view(at("Models/Cube.OBJ")))).path), at("Models/Cube.OBJ"));
+
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    const jf::ResolvedPath relative = jf::resolveOnDisk("MODELS/CUBE.OBJ");
+    bool folderExists = false;
+    const std::string bare = jf::pathForNewFile("NEW.OBJ", &folderExists);
+    QDir::setCurrent(QDir::rootPath());
+    QVERIFY2(relative.exists && relative.path == "Models/Cube.OBJ",
+             "a relative path starts at the current folder");
+    QVERIFY2(bare == "new.obj" && folderExists, "a bare name lives in the current folder");
+}
+
+void TestResolver::newFile_data()
+{
+    QTest::addColumn<QByteArray>("given");
+    QTest::addColumn<QByteArray>("created");
+    QTest::addColumn<bool>("folderFound");
+
+    QTest::newRow("folder mapped, name lowered")
+        << QByteArray("MODELS/SUB/W\u00DCRFEL.OBJ") << QByteArray("Models/Sub/w\u00FCrfel.obj") << true;
+    QTest::newRow("invalid bytes kept")
+        << QByteArray("MODELS/CAF\xC9.OBJ") << QByteArray("Models/caf\xC9.obj") << true;
+    QTest::newRow("missing folder kept as given")
+        << QByteArray("NOPE/SUB/NEW.OBJ") << QByteArray("NOPE/SUB/new.obj") << false;
+}
+
+void TestResolver::newFile()
+{
+    QFETCH(QByteArray, given);
+    QFETCH(QByteArray, created);
+    QFETCH(bool, folderFound);
+
+    bool folderExists = !folderFound;
+    QCOMPARE(qb(jf::pathForNewFile(view(at(given)), &folderExists)), at(created));
+    QCOMPARE(folderExists, folderFound);
+}
+
+void TestResolver::descriptorQueries_data()
+{
+    QTest::addColumn<QByteArray>("typed");
+    QTest::addColumn<bool>("file");
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<int>("size");
+
+    QTest::newRow("lower-cased file") << QByteArray("models/cube.obj") << true << false << 8;
+    QTest::newRow("upper-cased file") << QByteArray("MODELS/CUBE.OBJ") << true << false << 8;
+    QTest::newRow("non-ASCII name") << QByteArray("w\u00FCrfel.obj") << true << false << 1;
+    QTest::newRow("question mark") << QByteArray("x?.obj") << true << false << 2;
+    QTest::newRow("star is no pattern") << QByteArray("x*.obj") << false << false << 0;
+    QTest::newRow("link to a file") << QByteArray("link.obj") << true << false << 8;
+    QTest::newRow("FIFO") << QByteArray("pipe.obj") << false << false << 0;
+    QTest::newRow("folder") << QByteArray("models/sub") << false << true << 0;
+    QTest::newRow("folder, trailing slash") << QByteArray("models/") << false << true << 0;
+    QTest::newRow("missing middle folder") << QByteArray("models/nope/cube.obj") << false << false << 0;
+    QTest::newRow("name too long") << QByteArray(100'000, 'n') + ".obj" << false << false << 0;
+}
+
+void TestResolver::descriptorQueries()
+{
+    QFETCH(QByteArray, typed);
+    QFETCH(bool, file);
+    QFETCH(bool, folder);
+    QFETCH(int, size);
+
+    FileDescriptor d;
+    d.Split(view(at(typed)));
+    QCOMPARE(d.isFile(), file);
+    QCOMPARE(d.isPath(), folder);
+    std::error_code error = std::make_error_code(std::errc::io_error);
+    QCOMPARE(d.Size(&error), std::uint64_t(size));
+    QVERIFY2(!error, "Size reports no failure when there is nothing to measure or the query succeeds");
+}
+
+void TestResolver::sizeOverFourGiB()
+{
+    constexpr off_t kSize = (off_t(5) << 30) + 3;
+    const int fd = ::open(at("Big.obj").constData(), O_WRONLY | O_CREAT, 0644);
+    QVERIFY(fd >= 0);
+    const bool grown = ::ftruncate(fd, kSize) == 0;
+    ::close(fd);
+    if (!grown)
+        QSKIP("the temporary folder's file system cannot hold a sparse 5 GiB file");
+
+    FileDescriptor d;
+    d.Split(view(at("big.obj")));
+    QCOMPARE(d.Size(), std::uint64_t(kSize));
+}
+
+void TestResolver::deleteRemovesOnlyTheFile_data()
+{
+    QTest::addColumn<QByteArray>("typed");
+    QTest::addColumn<QByteArray>("removed");
+    QTest::addColumn<QByteArray>("kept");
+
+    QTest::newRow("file") << QByteArray("MODELS/CUBE.OBJ") << QByteArray("Models/Cube.OBJ")
+                          << QByteArray("Models");
+    QTest::newRow("link, not its target")
+        << QByteArray("link.obj") << QByteArray("Link.obj") << QByteArray("Models/Cube.OBJ");
+    QTest::newRow("tie winner only") << QByteArray("LOWER/ABC.OBJ") << QByteArray("Lower/abc.obj")
+                                     << QByteArray("Lower/ABC.obj");
+    QTest::newRow("pattern") << QByteArray("x*.obj") << QByteArray() << QByteArray("xy.obj");
+    QTest::newRow("FIFO") << QByteArray("pipe.obj") << QByteArray() << QByteArray("Pipe.obj");
+    QTest::newRow("folder") << QByteArray("models/sub") << QByteArray() << QByteArray("Models/Sub");
+}
+
+void TestResolver::deleteRemovesOnlyTheFile()
+{
+    QFETCH(QByteArray, typed);
+    QFETCH(QByteArray, removed);
+    QFETCH(QByteArray, kept);
+
+    FileDescriptor d;
+    d.Split(view(at(typed)));
+    const std::error_code error = d.Delete();
+    QVERIFY2(!error, error.message().c_str());
+    QVERIFY2(removed.isEmpty() || !exists(at(removed)), "the file must be gone");
+    QVERIFY2(exists(at(kept)), "Delete removed more than the one file");
+}
+
+void TestResolver::deleteReportsFailure()
+{
+    if (geteuid() == 0)
+        QSKIP("running as root: a write-protected folder does not stop the removal");
+    QVERIFY(::chmod(at("Models").constData(), 0555) == 0);
+    FileDescriptor d;
+    d.Split(view(at("models/cube.obj")));
+    const std::error_code error = d.Delete();
+    ::chmod(at("Models").constData(), 0755);
+    QCOMPARE(error, std::make_error_code(std::errc::permission_denied));
+}
+
+void TestResolver::driveLetterStyleNeverTouchesDisk()
+{
+    // Both descriptors rebuild the same path, and it names an existing file.
+    QVERIFY(writeFile(at("\\CUBE.OBJ"), "backslash"));
+    FileDescriptor posix(PathStyle::Posix);
+    posix.PathSet({}, view(m_root), "\\cube", {}, "obj");
+    FileDescriptor drive(PathStyle::DriveLetter);
+    drive.PathSet({}, view(m_root + '/'), "cube", {}, "obj");
+    QCOMPARE(drive.Path(), posix.Path());
+    QVERIFY(posix.isFile());
+
+    QVERIFY(!drive.isFile() && !drive.isPath() && drive.Size() == 0);
+    QVERIFY(!drive.Delete());
+    QVERIFY2(exists(at("\\CUBE.OBJ")), "a drive-letter descriptor must not delete anything");
+}
+
+QTEST_APPLESS_MAIN(TestResolver)
+#include "tst_path_resolver.moc"

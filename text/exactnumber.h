@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace jf {
+
+// The exact value of the number that a text reads as (the same scan as textToNumber: blanks, tabs
+// and line feeds ignored, the longest number prefix, else zero), in a canonical form that two texts
+// share exactly when they read as the same real number: a sign, the significant digits without
+// leading or trailing zeros, and a decimal exponent. Zero has one form, whatever its sign.
+//
+// The scanner is fed one character at a time, so that callers can filter a record on the fly
+// without building the filtered text; feed() returns false once the number can take no more.
+class ExactNumberScanner
+{
+public:
+    // `keepDigits` also keeps the digits as text, for canonical(); the hot path leaves it off.
+    explicit ExactNumberScanner(bool keepDigits = false) : m_keepDigits(keepDigits) {}
+
+    bool feed(char c);
+    bool isZero() const { return m_digitCount == 0; }
+
+    // A 64-bit key of the canonical form, mixed with `salt`. Stable across versions and platforms:
+    // it decides the noise of every record, and users rely on the same output for the same input.
+    std::uint64_t key(std::uint64_t salt) const;
+
+    // The canonical form as text, e.g. "-15e-1" for "-1.50", "0" for zero; the exponent is the
+    // true exponent taken modulo 2^64 and shown as a signed 64-bit number.
+    std::string canonical() const;
+
+private:
+    enum State : std::uint8_t { Start, Sign, Int, DotFirst, Frac, ExpMark, ExpSign, Exp, Done };
+    void digit(char c, bool fraction);
+    std::uint64_t exponent() const;
+
+    State m_state = Start;
+    bool m_negative = false;
+    bool m_expNegative = false;
+    bool m_hasExponent = false;                        // an e with at least one digit after it
+    std::uint64_t m_digitHash = 0xcbf29ce484222325ull; // FNV-1a over the significant digits
+    std::uint64_t m_digitCount = 0;                    // significant digits taken into the hash
+    std::uint64_t m_pendingZeros = 0;                  // zeros after the last non-zero digit
+    std::uint64_t m_scale = 0;                         // exponent from the period's place, mod 2^64
+    std::uint64_t m_exponent = 0;                      // the written exponent's digits, mod 2^64
+    std::string m_digits;                              // only filled for canonical()
+    bool m_keepDigits = false;
+};
+
+// The canonical form of the number `text` reads as.
+std::string canonicalNumber(std::string_view text);
+
+// The SplitMix64 finaliser: a bijective, well-mixing 64-bit map.
+constexpr std::uint64_t mix64(std::uint64_t z)
+{
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+} // namespace jf
