@@ -51,6 +51,93 @@ private:
 // The canonical form of the number `text` reads as.
 std::string canonicalNumber(std::string_view text);
 
+// feed() runs for every character of every vertex record, so it is inline.
+constexpr std::uint64_t kDigitHashPrime = 0x100000001b3ull;
+
+inline void ExactNumberScanner::digit(char c, bool fraction)
+{
+    if (fraction)
+        --m_scale; // wraps modulo 2^64 by design
+    if (c == '0') {
+        if (m_digitCount != 0)
+            ++m_pendingZeros;
+        return;
+    }
+    for (; m_pendingZeros != 0; --m_pendingZeros) {
+        m_digitHash = (m_digitHash ^ std::uint64_t('0')) * kDigitHashPrime;
+        ++m_digitCount;
+        if (m_keepDigits)
+            m_digits.push_back('0');
+    }
+    m_digitHash = (m_digitHash ^ std::uint64_t(std::uint8_t(c))) * kDigitHashPrime;
+    ++m_digitCount;
+    if (m_keepDigits)
+        m_digits.push_back(c);
+}
+
+inline bool ExactNumberScanner::feed(char c)
+{
+    if (c == ' ' || c == '\t' || c == '\n')
+        return m_state != Done;
+    switch (m_state) {
+    case Start:
+    case Sign:
+        if (m_state == Start && (c == '+' || c == '-')) {
+            m_negative = c == '-';
+            m_state = Sign;
+        } else if ((c >= '0' && c <= '9')) {
+            m_state = Int;
+            digit(c, false);
+        } else if (c == '.') {
+            m_state = DotFirst;
+        } else {
+            m_state = Done;
+        }
+        break;
+    case Int:
+        if ((c >= '0' && c <= '9'))
+            digit(c, false);
+        else if (c == '.')
+            m_state = Frac;
+        else if (c == 'e' || c == 'E')
+            m_state = ExpMark;
+        else
+            m_state = Done;
+        break;
+    case DotFirst:
+    case Frac:
+        if ((c >= '0' && c <= '9')) {
+            m_state = Frac;
+            digit(c, true);
+        } else if (m_state == Frac && (c == 'e' || c == 'E')) {
+            m_state = ExpMark;
+        } else {
+            m_state = Done;
+        }
+        break;
+    case ExpMark:
+        if (c == '+' || c == '-') {
+            m_expNegative = c == '-';
+            m_state = ExpSign;
+            break;
+        }
+        [[fallthrough]];
+    case ExpSign:
+    case Exp:
+        if ((c >= '0' && c <= '9')) {
+            m_exponent = m_exponent * 10 + std::uint64_t(c - '0');
+            m_hasExponent = true;
+            m_state = Exp;
+        } else {
+            m_state = Done;
+        }
+        break;
+    case Done:
+        break;
+    }
+    return m_state != Done;
+}
+
 // The SplitMix64 finaliser: a bijective, well-mixing 64-bit map.
 constexpr std::uint64_t mix64(std::uint64_t z)
 {

@@ -1,5 +1,6 @@
 #include "number.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -67,6 +68,28 @@ std::int64_t leadingExponent(std::string_view clean)
 
 NumberReading textToNumber(std::string_view text)
 {
+    // Fields of a record hold no blanks, tabs or line feeds: there from_chars, which reads the same
+    // longest prefix, does the whole job. Its own further forms (inf, nan) start with a letter and
+    // are kept out by the first-character test.
+    if (!text.empty()) {
+        const char* first = text.data();
+        const char* const last = first + text.size();
+        const char* digits = (*first == '+' || *first == '-') ? first + 1 : first;
+        const bool plainStart =
+            digits < last &&
+            (isDigit(*digits) || (*digits == '.' && digits + 1 < last && isDigit(digits[1])));
+        if (plainStart && std::none_of(first, last, isIgnored)) {
+            double value = 0.0;
+            const auto [end, ec] = std::from_chars(*first == '+' ? first + 1 : first, last, value);
+            if (ec == std::errc()) {
+                NumberReading reading;
+                reading.value = value;
+                return reading;
+            }
+            // Out of range: the slow path below tells an overflow from an underflow.
+        }
+    }
+
     // Scan the longest number prefix, remembering whether ignored characters lie inside it; only
     // then does the scan need a cleaned copy.
     const char* p = text.data();
