@@ -59,7 +59,8 @@ private:
         throw EngineError(lineMessage(m_reader.path(), m_reader.lineNumber(), fault));
     }
     double number(std::string_view field) const;
-    void requireCoordinates(std::string_view kind);
+    // Reads x, y and z of a vertex or normal record; the cursor is left on the fields after z.
+    FieldCursor readCoordinates(std::string_view record, std::string_view kind, double (&c)[3]);
     void measureVertex(std::string_view record);
     void writeNoised(std::string_view record, bool normal);
     void writeFace(std::string_view record);
@@ -97,19 +98,11 @@ template <typename Dispatch> bool Conversion::recordLoop(Dispatch&& dispatch)
 
 double Conversion::number(std::string_view field) const
 {
-    const NumberReading reading = textToNumber(field);
+    const NumberReading reading = fieldToNumber(field);
     if (reading.overflow)
         fail("the number \"" + std::string(field.substr(0, 40)) + (field.size() > 40 ? "..." : "") +
              "\" is beyond the range of a double.");
     return reading.value;
-}
-
-void Conversion::requireCoordinates(std::string_view kind)
-{
-    if (m_fields.Count() >= 4)
-        return;
-    fail("a " + std::string(kind) + " needs three coordinates, x, y and z; this one has " +
-         std::to_string(m_fields.Count() - 1) + ".");
 }
 
 bool Conversion::scan()
@@ -123,18 +116,31 @@ bool Conversion::scan()
 
 void Conversion::measureVertex(std::string_view record)
 {
-    SplitTokens(record, m_fields);
-    requireCoordinates("vertex");
+    double c[3];
+    readCoordinates(record, "vertex", c);
     for (int axis = X; axis <= Z; ++axis) {
-        const double c = number(m_fields.Item(axis + 2));
         if (m_firstVertex) {
-            m_min[axis] = m_max[axis] = c;
+            m_min[axis] = m_max[axis] = c[axis];
         } else {
-            m_min[axis] = MinOf(m_min[axis], c);
-            m_max[axis] = MaxOf(m_max[axis], c);
+            m_min[axis] = MinOf(m_min[axis], c[axis]);
+            m_max[axis] = MaxOf(m_max[axis], c[axis]);
         }
     }
     m_firstVertex = false;
+}
+
+FieldCursor Conversion::readCoordinates(std::string_view record, std::string_view kind, double (&c)[3])
+{
+    FieldCursor fields(record);
+    std::string_view field;
+    fields.next(field); // the keyword
+    for (int axis = X; axis <= Z; ++axis) {
+        if (!fields.next(field))
+            fail("a " + std::string(kind) + " needs three coordinates, x, y and z; this one has " +
+                 std::to_string(axis) + ".");
+        c[axis] = number(field);
+    }
+    return fields;
 }
 
 void Conversion::computeScale()
@@ -200,44 +206,35 @@ void Conversion::writeNoised(std::string_view record, bool normal)
                 break;
         }
     } else {
-        for (const char c : record) {
-            if (c == 'v' || c == '.' || c == ' ' || c == '-' || c == 'e')
-                continue;
-            if (!seed.feed(c))
-                break;
-        }
+        seed.feedAll(record, [](char c) { return c == ' ' || c == '.' || c == '-' || c == 'v' || c == 'e'; });
     }
     m_generator.reset(-1);
     m_generator.reseed(seed.key(m_daySalt));
 
-    SplitTokens(record, m_fields);
-    requireCoordinates(normal ? "normal" : "vertex");
+    double c[3];
+    FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c);
     char* p = m_out->reserve(3 + 3 * kPrintedNumberMax);
     *p++ = 'v';
     if (normal)
         *p++ = 'n';
     *p++ = ' ';
-    const auto axisCheck = [this](int axis) {
-        return axis == X ? m_options.xValue() : axis == Y ? m_options.yValue() : m_options.zValue();
-    };
+    const int checks[3] = {m_options.xValue(), m_options.yValue(), m_options.zValue()};
     for (int axis = X; axis <= Z; ++axis) {
-        const int check = axisCheck(axis);
-        double c = number(m_fields.Item(axis + 2));
-        if (check == Checked) {
+        if (checks[axis] == Checked) {
             if (const std::optional<double> sample = NoiseValue(m_generator, m_options.algorithmIndex()))
-                c = c + m_noiseScale * *sample;
-            if (!std::isfinite(c))
-                fail("the coordinate \"" + std::string(m_fields.Item(axis + 2)) +
-                     "\" with its noise is beyond the range of a double.");
+                c[axis] = c[axis] + m_noiseScale * *sample;
+            if (!std::isfinite(c[axis]))
+                fail("a coordinate with its noise is beyond the range of a double.");
         }
-        p = printNumber(c, p);
+        p = printNumber(c[axis], p);
     }
     m_out->commit(p);
     // Further fields (a weight, vertex colours) are kept as they stood.
-    for (std::size_t i = 5; i <= m_fields.Count(); ++i) {
-        if (i > 5)
+    std::string_view field;
+    for (bool first = true; further.next(field); first = false) {
+        if (!first)
             m_out->append(" ");
-        m_out->append(m_fields.Item(i));
+        m_out->append(field);
     }
     m_out->append(kLineEnd);
     ++(normal ? m_summary.normals : m_summary.vertices);

@@ -20,6 +20,8 @@ public:
     explicit ExactNumberScanner(bool keepDigits = false) : m_keepDigits(keepDigits) {}
 
     bool feed(char c);
+    // Feeds every character of `text` for which `removed` is false, until the number ends.
+    template <typename Removed> void feedAll(std::string_view text, Removed removed);
     bool isZero() const { return m_digitCount == 0; }
 
     // A 64-bit key of the canonical form, mixed with `salt`. Stable across versions and platforms:
@@ -77,6 +79,10 @@ inline void ExactNumberScanner::digit(char c, bool fraction)
 
 inline bool ExactNumberScanner::feed(char c)
 {
+    if (m_state == Int && c >= '0' && c <= '9') { // most characters of a seed text
+        digit(c, false);
+        return true;
+    }
     if (c == ' ' || c == '\t' || c == '\n')
         return m_state != Done;
     switch (m_state) {
@@ -144,6 +150,21 @@ constexpr std::uint64_t mix64(std::uint64_t z)
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
     return z ^ (z >> 31);
+}
+
+template <typename Removed> void ExactNumberScanner::feedAll(std::string_view text, Removed removed)
+{
+    // One loop with the run of digits inline: a vertex's seed text is mostly digits.
+    for (const char c : text) {
+        if (m_state == Int && c >= '0' && c <= '9') {
+            digit(c, false);
+            continue;
+        }
+        if (removed(c))
+            continue;
+        if (!feed(c))
+            return;
+    }
 }
 
 } // namespace jf

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <string_view>
 
@@ -20,6 +21,27 @@ struct NumberReading
 };
 
 NumberReading textToNumber(std::string_view text);
+
+// textToNumber for one field of a record, which holds no blanks, tabs or line feeds by
+// construction: inline, because it runs for every coordinate of every vertex.
+inline NumberReading fieldToNumber(std::string_view field)
+{
+    const char* first = field.data();
+    const char* const last = first + field.size();
+    if (first != last && *first == '+')
+        ++first;
+    const char* digits = (first != last && *first == '-') ? first + 1 : first;
+    // from_chars reads the same longest prefix; its further forms (inf, nan) start with a letter.
+    if (digits != last && ((*digits >= '0' && *digits <= '9') ||
+                           (*digits == '.' && digits + 1 != last && digits[1] >= '0' && digits[1] <= '9'))) {
+        NumberReading reading;
+        if (first == digits || *first == '-') {
+            if (std::from_chars(first, last, reading.value).ec == std::errc())
+                return reading;
+        }
+    }
+    return textToNumber(field);
+}
 
 // The printed form of a number item: "-" or " ", the shortest digits that read back as the same
 // double, then " ". Negative zero prints as 0. `out` must hold kPrintedNumberMax characters; the

@@ -34,6 +34,35 @@ private:
     std::vector<std::string_view> m_items;
 };
 
+// Walks the fields of a record one at a time, as SplitTokens would list them, without a list:
+// for the records whose fields are read once, in order.
+class FieldCursor
+{
+public:
+    explicit FieldCursor(std::string_view line) : m_rest(line) {}
+
+    // The next field, or false when there is none.
+    bool next(std::string_view& field)
+    {
+        std::size_t i = 0;
+        while (i < m_rest.size() && isSeparator(m_rest[i]))
+            ++i;
+        if (i == m_rest.size()) {
+            m_rest = {};
+            return false;
+        }
+        std::size_t end = i + 1;
+        while (end < m_rest.size() && !isSeparator(m_rest[end]))
+            ++end;
+        field = m_rest.substr(i, end - i);
+        m_rest.remove_prefix(end);
+        return true;
+    }
+
+private:
+    std::string_view m_rest;
+};
+
 // Empties `tokens`, then fills it with the blank- or tab-separated fields of `line`, in order.
 // Runs of separators count as one; the list never holds an empty item. Lines of any length work.
 void SplitTokens(std::string_view line, TokenList& tokens);
