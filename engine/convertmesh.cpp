@@ -1,7 +1,7 @@
 #include "engine/convert.h"
 #include "engine/fileio.h"
-#include "engine/generator.h"
 #include "engine/phase.h"
+#include "engine/pipeline.h"
 #include "path/filedescriptor.h"
 #include "path/resolver.h"
 #include "text/casemap.h"
@@ -32,17 +32,14 @@ std::string lineMessage(std::string_view path, std::uint64_t line, std::string_v
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
-constexpr std::string_view kZoneBlanks = "              ";
-static_assert(kZoneBlanks.size() == kPrintZoneWidth);
-
 enum Axis { X, Y, Z };
 
 class Conversion
 {
 public:
     Conversion(const EngineHost& host, RecordReader& reader, RunSummary& summary)
-        : m_host(host), m_options(host.options), m_reader(reader), m_summary(summary)
+        : m_host(host), m_options(host.options), m_reader(reader), m_summary(summary),
+          m_workers(host.workers >= 0 ? unsigned(host.workers) : defaultWorkers())
     {
     }
 
@@ -54,29 +51,16 @@ public:
 
 private:
     template <typename Dispatch> bool recordLoop(Dispatch&& dispatch);
-    [[noreturn]] void fail(std::string_view fault) const
-    {
-        throw EngineError(lineMessage(m_reader.path(), m_reader.lineNumber(), fault));
-    }
-    double number(std::string_view field) const;
-    // Reads x, y and z of a vertex or normal record; the cursor is left on the fields after z.
-    FieldCursor readCoordinates(std::string_view record, std::string_view kind, double (&c)[3]);
-    void measureVertex(std::string_view record);
-    void writeNoised(std::string_view record, bool normal);
-    void writeFace(std::string_view record);
-    void writeCopy(std::string_view record);
-    void writeZoned(std::size_t& column, std::string_view item);
+    // Runs `handle` on every record of a chunk, turning a record's fault into the chunk's error.
+    template <typename Handle> void forEachRecord(Chunk& chunk, Handle&& handle) const;
+    NoiseChoice noiseChoice() const;
 
     const EngineHost& m_host;
     const ConversionOptions& m_options;
     RecordReader& m_reader;
     RunSummary& m_summary;
-    OutputFile* m_out = nullptr;
-    TokenList m_fields;
-    Generator m_generator;
-    bool m_firstVertex = true;
-    double m_min[3] = {0, 0, 0};
-    double m_max[3] = {0, 0, 0};
+    unsigned m_workers;
+    Extents m_box;
     double m_noiseScale = 0.0;
     std::uint64_t m_daySalt = 0;
 };
@@ -96,58 +80,62 @@ template <typename Dispatch> bool Conversion::recordLoop(Dispatch&& dispatch)
     return false;
 }
 
-double Conversion::number(std::string_view field) const
+template <typename Handle> void Conversion::forEachRecord(Chunk& chunk, Handle&& handle) const
 {
-    const NumberReading reading = fieldToNumber(field);
-    if (reading.overflow)
-        fail("the number \"" + std::string(field.substr(0, 40)) + (field.size() > 40 ? "..." : "") +
-             "\" is beyond the range of a double.");
-    return reading.value;
+    for (const RecordEntry& entry : chunk.records) {
+        try {
+            handle(entry, chunk.record(entry));
+        } catch (const RecordFault& fault) {
+            chunk.error = lineMessage(m_reader.path(), entry.line, fault.what());
+            return;
+        }
+    }
+}
+
+NoiseChoice Conversion::noiseChoice() const
+{
+    NoiseChoice choice;
+    choice.axes[X] = m_options.xValue() == Checked;
+    choice.axes[Y] = m_options.yValue() == Checked;
+    choice.axes[Z] = m_options.zValue() == Checked;
+    if (choice.axes[X] || choice.axes[Y] || choice.axes[Z])
+        choice.algorithm = m_options.algorithmIndex();
+    return choice;
 }
 
 bool Conversion::scan()
 {
-    m_firstVertex = true;
-    return recordLoop([this](std::string_view record, std::string_view keyword) {
-        if (keyword == "v")
-            measureVertex(record);
+    m_box = Extents();
+    ChunkPipeline pipeline(
+        m_workers,
+        [this](Chunk& chunk, RecordFormatter& formatter) {
+            forEachRecord(chunk, [&](const RecordEntry&, std::string_view record) {
+                formatter.measureVertex(record, chunk.box);
+            });
+        },
+        [this](Chunk& chunk) {
+            if (chunk.error)
+                throw EngineError(*chunk.error);
+            m_box.add(chunk.box);
+        });
+    const bool cancelled = recordLoop([&](std::string_view record, std::string_view keyword) {
+        if (keyword != "v")
+            return;
+        RecordEntry entry;
+        entry.line = m_reader.lineNumber();
+        entry.kind = RecordKind::Vertex;
+        pipeline.current().add(record, entry);
+        pipeline.submitIfFull();
     });
-}
-
-void Conversion::measureVertex(std::string_view record)
-{
-    double c[3];
-    readCoordinates(record, "vertex", c);
-    for (int axis = X; axis <= Z; ++axis) {
-        if (m_firstVertex) {
-            m_min[axis] = m_max[axis] = c[axis];
-        } else {
-            m_min[axis] = MinOf(m_min[axis], c[axis]);
-            m_max[axis] = MaxOf(m_max[axis], c[axis]);
-        }
-    }
-    m_firstVertex = false;
-}
-
-FieldCursor Conversion::readCoordinates(std::string_view record, std::string_view kind, double (&c)[3])
-{
-    FieldCursor fields(record);
-    std::string_view field;
-    fields.next(field); // the keyword
-    for (int axis = X; axis <= Z; ++axis) {
-        if (!fields.next(field))
-            fail("a " + std::string(kind) + " needs three coordinates, x, y and z; this one has " +
-                 std::to_string(axis) + ".");
-        c[axis] = number(field);
-    }
-    return fields;
+    pipeline.finish();
+    return cancelled;
 }
 
 void Conversion::computeScale()
 {
-    double d = m_max[X] - m_min[X];
-    d = MinOf(d, m_max[Y] - m_min[Y]);
-    d = MinOf(d, m_max[Z] - m_min[Z]);
+    double d = m_box.max[X] - m_box.min[X];
+    d = MinOf(d, m_box.max[Y] - m_box.min[Y]);
+    d = MinOf(d, m_box.max[Z] - m_box.min[Z]);
     const std::string intensityText = m_options.intensityText();
     const NumberReading intensity = textToNumber(intensityText);
     if (intensity.overflow)
@@ -165,118 +153,55 @@ void Conversion::computeScale()
 
 bool Conversion::addNoise(OutputFile& out)
 {
-    m_out = &out;
-    return recordLoop([this](std::string_view record, std::string_view keyword) {
+    ChunkPipeline pipeline(
+        m_workers,
+        [this](Chunk& chunk, RecordFormatter& formatter) {
+            chunk.out.reserve(chunk.text.size() + chunk.text.size() / 2 + 64);
+            forEachRecord(chunk, [&](const RecordEntry& entry, std::string_view record) {
+                switch (entry.kind) {
+                case RecordKind::Vertex:
+                case RecordKind::Normal:
+                    formatter.writeNoised(record, entry.kind == RecordKind::Normal, entry.noise, m_noiseScale,
+                                          m_daySalt, chunk.out);
+                    ++(entry.kind == RecordKind::Normal ? chunk.normals : chunk.vertices);
+                    break;
+                case RecordKind::Face:
+                    chunk.quads += formatter.writeFace(record, entry.split, chunk.out);
+                    break;
+                case RecordKind::Copy:
+                    RecordFormatter::writeCopy(record, chunk.out);
+                    break;
+                }
+            });
+        },
+        [&](Chunk& chunk) {
+            if (chunk.error)
+                throw EngineError(*chunk.error);
+            out.append(chunk.out);
+            m_summary.vertices += chunk.vertices;
+            m_summary.normals += chunk.normals;
+            m_summary.quadsSplit += chunk.quads;
+        });
+    const bool cancelled = recordLoop([&](std::string_view record, std::string_view keyword) {
         if (keyword.empty())
-            return;
+            return; // nothing is written for an empty record
+        RecordEntry entry;
+        entry.line = m_reader.lineNumber();
         if (keyword == "v") {
-            writeNoised(record, false);
+            entry.kind = RecordKind::Vertex;
+            entry.noise = noiseChoice();
         } else if (keyword == "vn" && m_options.normalsValue() == Checked) {
-            writeNoised(record, true);
+            entry.kind = RecordKind::Normal;
+            entry.noise = noiseChoice();
         } else if (keyword == "f") {
-            writeFace(record);
-        } else {
-            writeCopy(record);
+            entry.kind = RecordKind::Face;
+            entry.split = m_options.splitValue() == Checked;
         }
+        pipeline.current().add(record, entry);
+        pipeline.submitIfFull();
     });
-}
-
-void Conversion::writeCopy(std::string_view record)
-{
-    m_out->append(record);
-    m_out->append(kLineEnd);
-}
-
-void Conversion::writeNoised(std::string_view record, bool normal)
-{
-    // The seed is the exact number that the record's text reads as once the keyword, periods and
-    // blanks (and, for a vertex, minus signs and letters e) are taken out: copies of a vertex line
-    // share their noise, and vertices whose digits differ anywhere get their own.
-    ExactNumberScanner seed;
-    if (normal) {
-        for (std::size_t i = 0; i < record.size(); ++i) {
-            const char c = record[i];
-            if (c == 'v' && i + 1 < record.size() && record[i + 1] == 'n') {
-                ++i;
-                continue;
-            }
-            if (c == '.' || c == ' ')
-                continue;
-            if (!seed.feed(c))
-                break;
-        }
-    } else {
-        seed.feedAll(record, [](char c) { return c == ' ' || c == '.' || c == '-' || c == 'v' || c == 'e'; });
-    }
-    m_generator.reset(-1);
-    m_generator.reseed(seed.key(m_daySalt));
-
-    double c[3];
-    FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c);
-    char* p = m_out->reserve(3 + 3 * kPrintedNumberMax);
-    *p++ = 'v';
-    if (normal)
-        *p++ = 'n';
-    *p++ = ' ';
-    const int checks[3] = {m_options.xValue(), m_options.yValue(), m_options.zValue()};
-    for (int axis = X; axis <= Z; ++axis) {
-        if (checks[axis] == Checked) {
-            if (const std::optional<double> sample = NoiseValue(m_generator, m_options.algorithmIndex()))
-                c[axis] = c[axis] + m_noiseScale * *sample;
-            if (!std::isfinite(c[axis]))
-                fail("a coordinate with its noise is beyond the range of a double.");
-        }
-        p = printNumber(c[axis], p);
-    }
-    m_out->commit(p);
-    // Further fields (a weight, vertex colours) are kept as they stood.
-    std::string_view field;
-    for (bool first = true; further.next(field); first = false) {
-        if (!first)
-            m_out->append(" ");
-        m_out->append(field);
-    }
-    m_out->append(kLineEnd);
-    ++(normal ? m_summary.normals : m_summary.vertices);
-}
-
-void Conversion::writeZoned(std::size_t& column, std::string_view item)
-{
-    m_out->append(item);
-    column += item.size();
-    const std::size_t next = nextPrintZone(column);
-    for (std::size_t blanks = next - column; blanks > 0;) {
-        const std::size_t n = std::min(blanks, kZoneBlanks.size());
-        m_out->append(kZoneBlanks.substr(0, n));
-        blanks -= n;
-    }
-    column = next;
-}
-
-void Conversion::writeFace(std::string_view record)
-{
-    // Only a ticked box splits; reading it first spares the split of every other face.
-    if (m_options.splitValue() != Checked) {
-        writeCopy(record);
-        return;
-    }
-    SplitTokens(record, m_fields);
-    if (m_fields.Count() != 5) {
-        writeCopy(record);
-        return;
-    }
-    const std::string_view f = m_fields.Item(1);
-    const std::string_view triangles[2][3] = {{m_fields.Item(2), m_fields.Item(3), m_fields.Item(5)},
-                                              {m_fields.Item(3), m_fields.Item(4), m_fields.Item(5)}};
-    for (const auto& corners : triangles) {
-        std::size_t column = 0;
-        writeZoned(column, f);
-        writeZoned(column, corners[0]);
-        writeZoned(column, corners[1]);
-        m_out->append(corners[2]);
-        m_out->append(kLineEnd);
-    }
-    ++m_summary.quadsSplit;
+    pipeline.finish();
+    return cancelled;
 }
 
 // Removes a destination that a failed run leaves incomplete.

@@ -97,6 +97,9 @@ struct EngineHost
     DayClock clock = systemOleDate;
     // When false the format check leaves the source as it is; the conversion's output is the same.
     bool rewriteSource = true;
+    // Threads that help to read numbers and format records, beside the one that runs the run;
+    // negative: one where the machine has a second core. The output does not depend on it.
+    int workers = -1;
 };
 
 } // namespace jf

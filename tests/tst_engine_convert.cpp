@@ -40,6 +40,7 @@ private slots:
     void failures();
     void destinationCreatedLowerCase();
     void sameInputSameOutput();
+    void threadsDoNotChangeTheOutput();
     void thirdPartyFilesKeepTheirRecords();
 
 private:
@@ -424,6 +425,60 @@ void TestConvert::sameInputSameOutput()
     nextDay.host.clock = [] { return 45000.5 + 1; }; // rounds to 45002
     QVERIFY(convert(input, nextDay) != first);
     QCOMPARE(m_summary.daySeed, 45002);
+}
+
+// Records are handed to helper threads in chunks; options changed and Cancel pressed at given
+// records must still act on exactly those records, and the output must not depend on the threads.
+void TestConvert::threadsDoNotChangeTheOutput()
+{
+    QByteArray input;
+    for (int i = 0; input.size() < (3 << 20); ++i) {
+        input += "v " + QByteArray::number(i * 0.37) + " " + QByteArray::number(i % 101) + " -" +
+                 QByteArray::number(i % 7) + "\n";
+        input += "vn 0." + QByteArray::number(i % 10) + " 1 0\n";
+        if (i % 3 == 0)
+            input += "f 1 2 3 4\n# comment " + QByteArray::number(i) + "\n";
+    }
+    const auto runWith = [&](int workers, long cancelAt) {
+        Rig rig;
+        rig.host.workers = workers;
+        rig.options.normals = Checked;
+        rig.options.split = Checked;
+        rig.status.recordValues = false;
+        rig.events.onYield = [&](long n) {
+            if (n % 20011 == 0)
+                rig.options.x = rig.options.x == Checked ? Unchecked : Checked;
+            if (n % 30011 == 0)
+                rig.options.split = rig.options.split == Checked ? Unchecked : Checked;
+            if (n % 40009 == 0)
+                rig.options.algorithm = (rig.options.algorithm + 1) % 4;
+            if (n == cancelAt)
+                pressCancel(rig.status);
+        };
+        return convert(input, rig);
+    };
+    const QByteArray single = runWith(0, -1);
+    QVERIFY(single.size() > input.size());
+    QCOMPARE(runWith(1, -1), single);
+    QCOMPARE(runWith(3, -1), single);
+    const long records = input.count('\n');
+    const QByteArray cancelled = runWith(0, records + records / 2);
+    QVERIFY(cancelled.size() < single.size() && single.startsWith(cancelled));
+    QCOMPARE(runWith(1, records + records / 2), cancelled);
+    QCOMPARE(runWith(1, records / 3), runWith(0, records / 3)); // a cancel in the scan
+
+    // The first faulty record of the file is the one reported, however far the reading ran ahead.
+    input.insert(input.indexOf("\n", input.size() / 2) + 1, "vn 1 2\nv 1\n");
+    for (int workers : {0, 1}) {
+        QString error;
+        Rig rig;
+        rig.host.workers = workers;
+        rig.options.normals = Checked;
+        convert(input, rig, &error);
+        const qsizetype line = input.left(input.indexOf("vn 1 2\n")).count('\n') + 1;
+        QVERIFY2(error.contains(QString(", line %1: a vertex needs").arg(line + 1)), qPrintable(error));
+        rig.options.normals = Unchecked;
+    }
 }
 
 // Every third-party file, with every option on: records that are not rewritten come out byte for

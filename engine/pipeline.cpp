@@ -1,0 +1,137 @@
+#include "engine/pipeline.h"
+
+#include <new>
+
+namespace jf {
+
+namespace {
+// Enough chunks in flight that neither side waits for the other in the normal run of things,
+// few enough that memory stays a few megabytes.
+constexpr std::size_t kSlots = 6;
+} // namespace
+
+void Chunk::clear()
+{
+    text.clear();
+    records.clear();
+    out.clear();
+    box = Extents();
+    vertices = normals = quads = 0;
+    error.reset();
+}
+
+void Chunk::add(std::string_view record, const RecordEntry& entry)
+{
+    RecordEntry& added = records.emplace_back(entry);
+    added.offset = static_cast<std::uint32_t>(text.size());
+    added.length = static_cast<std::uint32_t>(record.size());
+    text.append(record);
+}
+
+unsigned defaultWorkers()
+{
+    return std::thread::hardware_concurrency() > 1 ? 1 : 0;
+}
+
+ChunkPipeline::ChunkPipeline(unsigned workers, Process process, Deliver deliver)
+    : m_process(std::move(process)), m_deliver(std::move(deliver)), m_slots(kSlots), m_formatters(workers + 1)
+{
+    for (Slot& slot : m_slots)
+        slot.chunk = std::make_unique<Chunk>();
+    for (unsigned i = 0; i < workers; ++i)
+        m_threads.emplace_back(&ChunkPipeline::work, this, i + 1);
+}
+
+ChunkPipeline::~ChunkPipeline()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_work.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
+}
+
+void ChunkPipeline::processSlot(Slot& slot, RecordFormatter& formatter)
+{
+    try {
+        m_process(*slot.chunk, formatter);
+    } catch (const std::bad_alloc&) {
+        slot.chunk->error = "There is not enough memory for the conversion.";
+    }
+}
+
+void ChunkPipeline::work(unsigned index)
+{
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_work.wait(lock, [&] {
+            return m_stop || (m_claimSequence < m_fillSequence &&
+                              m_slots[m_claimSequence % m_slots.size()].state == State::Submitted);
+        });
+        if (m_stop)
+            return;
+        Slot& slot = m_slots[m_claimSequence++ % m_slots.size()];
+        slot.state = State::Processing;
+        lock.unlock();
+        processSlot(slot, m_formatters[index]);
+        lock.lock();
+        slot.state = State::Done;
+        m_done.notify_all();
+    }
+}
+
+void ChunkPipeline::submit()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_slots[m_fillSequence % m_slots.size()].state = State::Submitted;
+        ++m_fillSequence;
+    }
+    m_work.notify_one();
+    pump(false);
+}
+
+void ChunkPipeline::pump(bool untilEmpty)
+{
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        // Deliver, in order, whatever is done.
+        while (m_deliverSequence < m_fillSequence &&
+               m_slots[m_deliverSequence % m_slots.size()].state == State::Done) {
+            Slot& slot = m_slots[m_deliverSequence % m_slots.size()];
+            lock.unlock();
+            m_deliver(*slot.chunk); // may throw: the destructor then stops the helpers
+            slot.chunk->clear();
+            lock.lock();
+            slot.state = State::Filling;
+            ++m_deliverSequence;
+        }
+        const std::size_t waiting = m_fillSequence - m_claimSequence;
+        const bool ringFull = m_fillSequence - m_deliverSequence == m_slots.size();
+        const bool allDelivered = m_deliverSequence == m_fillSequence;
+        if (allDelivered || (!untilEmpty && !ringFull && waiting < 2 && !m_threads.empty()))
+            return;
+        if (waiting > 0) {
+            // The helpers lag behind, or there are none: process the oldest waiting chunk here.
+            Slot& slot = m_slots[m_claimSequence++ % m_slots.size()];
+            slot.state = State::Processing;
+            lock.unlock();
+            processSlot(slot, m_formatters[0]);
+            lock.lock();
+            slot.state = State::Done;
+            continue;
+        }
+        m_done.wait(lock);
+    }
+}
+
+void ChunkPipeline::finish()
+{
+    if (!current().records.empty())
+        submit();
+    pump(true);
+}
+
+} // namespace jf

@@ -1,0 +1,112 @@
+#pragma once
+
+// Records handed from the thread that reads them, in order, to the threads that format them, and
+// their results taken back in the same order. The reading thread keeps the whole protocol of a
+// pass (progress, cancel test, yield, the options read at each record); only the work on the
+// records' text moves, so the output is the same whatever the number of threads.
+
+#include "engine/records.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace jf {
+
+enum class RecordKind : std::uint8_t { Copy, Vertex, Normal, Face };
+
+struct RecordEntry
+{
+    std::uint32_t offset = 0; // into Chunk::text
+    std::uint32_t length = 0;
+    std::uint64_t line = 0;
+    RecordKind kind = RecordKind::Copy;
+    bool split = false; // a face with the split box ticked
+    NoiseChoice noise;
+};
+
+struct Chunk
+{
+    std::string text; // the records' bytes, one after the other
+    std::vector<RecordEntry> records;
+    // Results.
+    std::string out;
+    Extents box;
+    std::uint64_t vertices = 0;
+    std::uint64_t normals = 0;
+    std::uint64_t quads = 0;
+    std::optional<std::string> error; // the first failing record's message
+
+    void clear();
+    void add(std::string_view record, const RecordEntry& entry);
+    std::string_view record(const RecordEntry& entry) const
+    {
+        return {text.data() + entry.offset, entry.length};
+    }
+};
+
+class ChunkPipeline
+{
+public:
+    using Process = std::function<void(Chunk&, RecordFormatter&)>;
+    using Deliver = std::function<void(Chunk&)>;
+
+    // `workers` further threads help to process; 0 processes everything on the calling thread.
+    // `deliver` runs on the calling thread, for every chunk in order.
+    ChunkPipeline(unsigned workers, Process process, Deliver deliver);
+    ~ChunkPipeline();
+    ChunkPipeline(const ChunkPipeline&) = delete;
+    ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+
+    // The chunk that the calling thread fills.
+    Chunk& current() { return *m_slots[m_fillSequence % m_slots.size()].chunk; }
+    // Hands the current chunk on once it holds enough work.
+    void submitIfFull()
+    {
+        const Chunk& chunk = current();
+        if (chunk.text.size() >= kChunkBytes || chunk.records.size() >= kChunkRecords)
+            submit();
+    }
+    // Hands on what is left and delivers every chunk.
+    void finish();
+
+    static constexpr std::size_t kChunkBytes = 256 * 1024;
+    static constexpr std::size_t kChunkRecords = 8192;
+
+private:
+    enum class State { Filling, Submitted, Processing, Done };
+    struct Slot
+    {
+        std::unique_ptr<Chunk> chunk;
+        State state = State::Filling;
+    };
+
+    void submit();
+    // Delivers what is done, in order; processes a waiting chunk itself when the helpers lag.
+    void pump(bool untilEmpty);
+    void work(unsigned index);
+    void processSlot(Slot& slot, RecordFormatter& formatter);
+
+    Process m_process;
+    Deliver m_deliver;
+    std::vector<Slot> m_slots;
+    std::vector<RecordFormatter> m_formatters; // one a thread; [0] is the calling thread's
+    std::uint64_t m_fillSequence = 0;          // the chunk being filled
+    std::uint64_t m_deliverSequence = 0;       // the next chunk to deliver
+    std::uint64_t m_claimSequence = 0;         // the next submitted chunk to process
+    std::mutex m_mutex;
+    std::condition_variable m_work;
+    std::condition_variable m_done;
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
+};
+
+// The number of helper threads a run uses: one where there is a second core.
+unsigned defaultWorkers();
+
+} // namespace jf

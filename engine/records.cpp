@@ -1,0 +1,173 @@
+#include "engine/records.h"
+
+#include "engine/convert.h"
+#include "text/exactnumber.h"
+#include "text/number.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace jf {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kZoneBlanks = "              ";
+static_assert(kZoneBlanks.size() == kPrintZoneWidth);
+
+double number(std::string_view field)
+{
+    const NumberReading reading = fieldToNumber(field);
+    if (reading.overflow)
+        throw RecordFault("the number \"" + std::string(field.substr(0, 40)) +
+                          (field.size() > 40 ? "..." : "") + "\" is beyond the range of a double.");
+    return reading.value;
+}
+
+// Reads x, y and z; the cursor is left on the fields after z.
+FieldCursor readCoordinates(std::string_view record, std::string_view kind, double (&c)[3])
+{
+    FieldCursor fields(record);
+    std::string_view field;
+    fields.next(field); // the keyword
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!fields.next(field))
+            throw RecordFault("a " + std::string(kind) +
+                              " needs three coordinates, x, y and z; this one has " + std::to_string(axis) +
+                              ".");
+        c[axis] = number(field);
+    }
+    return fields;
+}
+
+void appendZoned(std::size_t& column, std::string_view item, std::string& out)
+{
+    out.append(item);
+    column += item.size();
+    const std::size_t next = nextPrintZone(column);
+    out.append(next - column, ' ');
+    column = next;
+}
+
+} // namespace
+
+void Extents::add(const double (&c)[3])
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        if (empty) {
+            min[axis] = max[axis] = c[axis];
+        } else {
+            min[axis] = MinOf(min[axis], c[axis]);
+            max[axis] = MaxOf(max[axis], c[axis]);
+        }
+    }
+    empty = false;
+}
+
+void Extents::add(const Extents& later)
+{
+    if (later.empty)
+        return;
+    if (empty) {
+        *this = later;
+        return;
+    }
+    // A later value wins a tie, exactly as when the vertices come one by one.
+    for (int axis = 0; axis < 3; ++axis) {
+        min[axis] = MinOf(min[axis], later.min[axis]);
+        max[axis] = MaxOf(max[axis], later.max[axis]);
+    }
+}
+
+void RecordFormatter::measureVertex(std::string_view record, Extents& box)
+{
+    double c[3];
+    readCoordinates(record, "vertex", c);
+    box.add(c);
+}
+
+void RecordFormatter::writeNoised(std::string_view record, bool normal, const NoiseChoice& choice,
+                                  double noiseScale, std::uint64_t daySalt, std::string& out)
+{
+    // The seed is the exact number that the record's text reads as once the keyword, periods and
+    // blanks (and, for a vertex, minus signs and letters e) are taken out: copies of a vertex line
+    // share their noise, and vertices whose digits differ anywhere get their own.
+    ExactNumberScanner seed;
+    if (normal) {
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            const char c = record[i];
+            if (c == 'v' && i + 1 < record.size() && record[i + 1] == 'n') {
+                ++i;
+                continue;
+            }
+            if (c == '.' || c == ' ')
+                continue;
+            if (!seed.feed(c))
+                break;
+        }
+    } else {
+        seed.feedAll(record, [](char c) { return c == ' ' || c == '.' || c == '-' || c == 'v' || c == 'e'; });
+    }
+    m_generator.reset(-1);
+    m_generator.reseed(seed.key(daySalt));
+
+    double c[3];
+    FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c);
+    const std::size_t start = out.size();
+    out.resize(start + 3 + 3 * kPrintedNumberMax);
+    char* const begin = out.data() + start;
+    char* p = begin;
+    *p++ = 'v';
+    if (normal)
+        *p++ = 'n';
+    *p++ = ' ';
+    for (int axis = 0; axis < 3; ++axis) {
+        if (choice.axes[axis]) {
+            if (const std::optional<double> sample = NoiseValue(m_generator, choice.algorithm))
+                c[axis] = c[axis] + noiseScale * *sample;
+            if (!std::isfinite(c[axis]))
+                throw RecordFault("a coordinate with its noise is beyond the range of a double.");
+        }
+        p = printNumber(c[axis], p);
+    }
+    out.resize(start + static_cast<std::size_t>(p - begin));
+    // Further fields (a weight, vertex colours) are kept as they stood.
+    std::string_view field;
+    for (bool first = true; further.next(field); first = false) {
+        if (!first)
+            out += ' ';
+        out.append(field);
+    }
+    out.append(kLineEnd);
+}
+
+bool RecordFormatter::writeFace(std::string_view record, bool split, std::string& out)
+{
+    if (split) {
+        SplitTokens(record, m_fields);
+        if (m_fields.Count() == 5) {
+            const std::string_view f = m_fields.Item(1);
+            const std::string_view triangles[2][3] = {{m_fields.Item(2), m_fields.Item(3), m_fields.Item(5)},
+                                                      {m_fields.Item(3), m_fields.Item(4), m_fields.Item(5)}};
+            for (const auto& corners : triangles) {
+                std::size_t column = 0;
+                appendZoned(column, f, out);
+                appendZoned(column, corners[0], out);
+                appendZoned(column, corners[1], out);
+                out.append(corners[2]);
+                out.append(kLineEnd);
+            }
+            return true;
+        }
+    }
+    writeCopy(record, out);
+    return false;
+}
+
+void RecordFormatter::writeCopy(std::string_view record, std::string& out)
+{
+    out.append(record);
+    out.append(kLineEnd);
+}
+
+} // namespace jf
