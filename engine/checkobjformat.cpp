@@ -1,5 +1,6 @@
 #include "engine/convert.h"
 #include "engine/fileio.h"
+#include "engine/linescan.h"
 #include "engine/phase.h"
 #include "path/filedescriptor.h"
 #include "path/resolver.h"
@@ -58,24 +59,6 @@ private:
 
 void Normaliser::process(std::string_view data, std::uint64_t offset, std::string& out)
 {
-    // The next CR, LF and "#" at or after i, each found once with memchr and kept until passed:
-    // one search per special byte, not one per byte of text.
-    std::size_t next[3] = {0, 0, 0};
-    bool known[3] = {false, false, false};
-    const auto nextSpecial = [&](std::size_t from) {
-        static constexpr char kSpecial[3] = {'\r', '\n', '#'};
-        std::size_t nearest = data.size();
-        for (int k = 0; k < 3; ++k) {
-            if (!known[k] || (next[k] < from && next[k] != data.size())) {
-                const void* hit = std::memchr(data.data() + from, kSpecial[k], data.size() - from);
-                next[k] =
-                    hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data.data()) : data.size();
-                known[k] = true;
-            }
-            nearest = std::min(nearest, next[k]);
-        }
-        return nearest;
-    };
     std::size_t i = 0;
     while (i < data.size()) {
         if (m_pendingCr) {
@@ -103,7 +86,8 @@ void Normaliser::process(std::string_view data, std::uint64_t offset, std::strin
             m_matched = 0;
             continue;
         }
-        const std::size_t runEnd = nextSpecial(i);
+        const std::size_t runEnd =
+            static_cast<std::size_t>(findLineByte(data.data() + i, data.data() + data.size()) - data.data());
         out.append(data.substr(i, runEnd - i));
         i = runEnd;
         if (i == data.size())

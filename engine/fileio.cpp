@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include "engine/linescan.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,7 +15,6 @@ namespace jf {
 namespace {
 // Large enough that a read or write costs little per record, small enough to stay in cache.
 constexpr std::size_t kBlockSize = std::size_t(1) << 20;
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 } // namespace
 
 void throwSystemError(std::string_view what, std::string_view path, int error)
@@ -83,7 +84,6 @@ void RecordReader::rewind()
     m_fileOffset = 0;
     m_eof = false;
     m_line = 0;
-    m_crValid = m_lfValid = false;
 }
 
 bool RecordReader::fill()
@@ -94,16 +94,6 @@ bool RecordReader::fill()
         std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
         m_fileOffset += m_begin;
         m_end -= m_begin;
-        const auto shift = [&](std::size_t& cached, bool& valid) {
-            if (valid && cached != kNone) {
-                if (cached < m_begin)
-                    valid = false; // already consumed
-                else
-                    cached -= m_begin;
-            }
-        };
-        shift(m_nextCr, m_crValid);
-        shift(m_nextLf, m_lfValid);
         m_begin = 0;
     }
     if (m_end == m_buffer.size())
@@ -112,11 +102,6 @@ bool RecordReader::fill()
         const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
         if (n > 0) {
             m_end += static_cast<std::size_t>(n);
-            // A search that found nothing covered only the old bytes.
-            if (m_crValid && m_nextCr == kNone)
-                m_crValid = false;
-            if (m_lfValid && m_nextLf == kNone)
-                m_lfValid = false;
             return true;
         }
         if (n == 0) {
@@ -135,42 +120,36 @@ bool RecordReader::atEnd()
     return !fill();
 }
 
-std::size_t RecordReader::findLineEnd(std::size_t from)
-{
-    // Each byte is searched at most once for each of the two line-end characters, even in a file
-    // that uses only one of them.
-    const auto find = [&](char c, std::size_t& cached, bool& valid) {
-        if (!valid || (cached != kNone && cached < from)) {
-            const void* hit = std::memchr(m_buffer.data() + from, c, m_end - from);
-            cached = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer.data()) : kNone;
-            valid = true;
-        }
-        return cached;
-    };
-    const std::size_t cr = find('\r', m_nextCr, m_crValid);
-    const std::size_t lf = find('\n', m_nextLf, m_lfValid);
-    return std::min(cr, lf);
-}
-
 std::string_view RecordReader::next()
 {
+    // Offsets from m_begin, which a refill moves.
+    std::size_t scanned = 0;
     std::size_t lineEnd;
     std::size_t terminator = 1;
+    bool hash = false;
     while (true) {
-        lineEnd = findLineEnd(m_begin);
-        if (lineEnd == kNone) {
+        const char* const data = m_buffer.data();
+        const char* const hit = findLineByte(data + m_begin + scanned, data + m_end);
+        if (hit == data + m_end) {
+            scanned = m_end - m_begin;
             if (fill())
                 continue;
             lineEnd = m_end; // the last line has no line end
             terminator = 0;
             break;
         }
-        if (m_buffer[lineEnd] == '\r' && lineEnd + 1 == m_end && !m_eof) {
+        if (*hit == '#') {
+            hash = true;
+            scanned = static_cast<std::size_t>(hit - data) + 1 - m_begin;
+            continue;
+        }
+        lineEnd = static_cast<std::size_t>(hit - data);
+        if (*hit == '\r' && lineEnd + 1 == m_end && !m_eof) {
             // The byte after the CR decides whether it is a CR LF.
-            const std::size_t offset = lineEnd - m_begin;
+            scanned = lineEnd - m_begin;
             if (fill())
                 continue;
-            lineEnd = m_begin + offset;
+            lineEnd = m_begin + scanned;
         }
         if (m_buffer[lineEnd] == '\r' && lineEnd + 1 < m_end && m_buffer[lineEnd + 1] == '\n')
             terminator = 2;
@@ -184,7 +163,7 @@ std::string_view RecordReader::next()
         ++start;
     std::string_view record(data + start, lineEnd - start);
 
-    std::size_t hit = record.find("#IND");
+    std::size_t hit = hash ? record.find("#IND") : std::string_view::npos;
     if (hit == std::string_view::npos)
         return record;
     m_replaced.clear();

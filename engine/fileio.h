@@ -69,7 +69,6 @@ public:
 
 private:
     bool fill(); // reads more bytes behind the unread ones; false at the end of the file
-    std::size_t findLineEnd(std::size_t from);
 
     int m_fd;
     std::string m_path;
@@ -79,11 +78,6 @@ private:
     std::uint64_t m_fileOffset = 0; // file offset of m_buffer[0]
     bool m_eof = false;
     std::uint64_t m_line = 0;
-    // Cached next positions of CR and LF at or after the scan start; npos when none before m_end.
-    std::size_t m_nextCr = 0;
-    std::size_t m_nextLf = 0;
-    bool m_crValid = false;
-    bool m_lfValid = false;
     std::string m_replaced; // a record with "#IND" replaced
 };
 

@@ -5,6 +5,7 @@
 #include "text/number.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace jf {
@@ -24,20 +25,34 @@ double number(std::string_view field)
     return reading.value;
 }
 
-// Reads x, y and z; the cursor is left on the fields after z.
+// Reads x, y and z; the cursor is left on the fields after z. A field's number is the longest
+// number its text starts with; from_chars reads exactly that straight from the record, so the
+// common field is scanned once.
 FieldCursor readCoordinates(std::string_view record, std::string_view kind, double (&c)[3])
 {
-    FieldCursor fields(record);
-    std::string_view field;
-    fields.next(field); // the keyword
+    const char* p = record.data();
+    const char* const end = p + record.size();
+    while (p != end && !isSeparator(*p))
+        ++p; // the keyword
     for (int axis = 0; axis < 3; ++axis) {
-        if (!fields.next(field))
+        while (p != end && isSeparator(*p))
+            ++p;
+        if (p == end)
             throw RecordFault("a " + std::string(kind) +
                               " needs three coordinates, x, y and z; this one has " + std::to_string(axis) +
                               ".");
-        c[axis] = number(field);
+        const char* const digits = (*p == '-') ? p + 1 : p;
+        const auto [stop, ec] = digits != end && *digits >= '0' && *digits <= '9'
+                                    ? std::from_chars(p, end, c[axis])
+                                    : std::from_chars_result{p, std::errc::invalid_argument};
+        const char* fieldEnd = stop;
+        while (fieldEnd != end && !isSeparator(*fieldEnd))
+            ++fieldEnd;
+        if (ec != std::errc())
+            c[axis] = number(std::string_view(p, static_cast<std::size_t>(fieldEnd - p)));
+        p = fieldEnd;
     }
-    return fields;
+    return FieldCursor(std::string_view(p, static_cast<std::size_t>(end - p)));
 }
 
 void appendZoned(std::size_t& column, std::string_view item, std::string& out)
