@@ -166,10 +166,10 @@ bool Conversion::addNoise(OutputFile& out)
                     ++(entry.kind == RecordKind::Normal ? chunk.normals : chunk.vertices);
                     break;
                 case RecordKind::Face:
-                    chunk.quads += formatter.writeFace(record, entry.split, chunk.out);
+                    chunk.quads += formatter.writeSplitFace(record, chunk.out);
                     break;
                 case RecordKind::Copy:
-                    RecordFormatter::writeCopy(record, chunk.out);
+                    chunk.out.append(record); // the records with their line ends
                     break;
                 }
             });
@@ -193,9 +193,12 @@ bool Conversion::addNoise(OutputFile& out)
         } else if (keyword == "vn" && m_options.normalsValue() == Checked) {
             entry.kind = RecordKind::Normal;
             entry.noise = noiseChoice();
-        } else if (keyword == "f") {
-            entry.kind = RecordKind::Face;
-            entry.split = m_options.splitValue() == Checked;
+        } else if (keyword == "f" && m_options.splitValue() == Checked) {
+            entry.kind = RecordKind::Face; // a quad among them is split
+        } else {
+            pipeline.current().addCopy(record, entry.line);
+            pipeline.submitIfFull();
+            return;
         }
         pipeline.current().add(record, entry);
         pipeline.submitIfFull();

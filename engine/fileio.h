@@ -93,7 +93,8 @@ public:
     {
         if (text.size() > m_buffer.size() - m_used)
             makeRoom(text.size());
-        if (text.size() > m_buffer.size()) {
+        if (text.size() >= m_buffer.size() / 4) { // large enough to write without a copy
+            flush();
             writeAll(text.data(), text.size());
             return;
         }

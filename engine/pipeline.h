@@ -18,6 +18,7 @@
 
 namespace jf {
 
+// Face: a face record while the split box is ticked.
 enum class RecordKind : std::uint8_t { Copy, Vertex, Normal, Face };
 
 struct RecordEntry
@@ -25,8 +26,7 @@ struct RecordEntry
     std::uint32_t offset = 0; // into Chunk::text
     std::uint32_t length = 0;
     std::uint64_t line = 0;
-    RecordKind kind = RecordKind::Copy;
-    bool split = false; // a face with the split box ticked
+    RecordKind kind = RecordKind::Copy; // a run of copied records, with their line ends
     NoiseChoice noise;
 };
 
@@ -44,6 +44,9 @@ struct Chunk
 
     void clear();
     void add(std::string_view record, const RecordEntry& entry);
+    // A record that is copied through: stored with its line end, and merged with the copied
+    // records before it, so that a run of them costs one entry and one copy.
+    void addCopy(std::string_view record, std::uint64_t line);
     std::string_view record(const RecordEntry& entry) const
     {
         return {text.data() + entry.offset, entry.length};

@@ -156,27 +156,25 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
     out.append(kLineEnd);
 }
 
-bool RecordFormatter::writeFace(std::string_view record, bool split, std::string& out)
+bool RecordFormatter::writeSplitFace(std::string_view record, std::string& out)
 {
-    if (split) {
-        SplitTokens(record, m_fields);
-        if (m_fields.Count() == 5) {
-            const std::string_view f = m_fields.Item(1);
-            const std::string_view triangles[2][3] = {{m_fields.Item(2), m_fields.Item(3), m_fields.Item(5)},
-                                                      {m_fields.Item(3), m_fields.Item(4), m_fields.Item(5)}};
-            for (const auto& corners : triangles) {
-                std::size_t column = 0;
-                appendZoned(column, f, out);
-                appendZoned(column, corners[0], out);
-                appendZoned(column, corners[1], out);
-                out.append(corners[2]);
-                out.append(kLineEnd);
-            }
-            return true;
-        }
+    SplitTokens(record, m_fields);
+    if (m_fields.Count() != 5) {
+        writeCopy(record, out);
+        return false;
     }
-    writeCopy(record, out);
-    return false;
+    const std::string_view f = m_fields.Item(1);
+    const std::string_view triangles[2][3] = {{m_fields.Item(2), m_fields.Item(3), m_fields.Item(5)},
+                                              {m_fields.Item(3), m_fields.Item(4), m_fields.Item(5)}};
+    for (const auto& corners : triangles) {
+        std::size_t column = 0;
+        appendZoned(column, f, out);
+        appendZoned(column, corners[0], out);
+        appendZoned(column, corners[1], out);
+        out.append(corners[2]);
+        out.append(kLineEnd);
+    }
+    return true;
 }
 
 void RecordFormatter::writeCopy(std::string_view record, std::string& out)

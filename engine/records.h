@@ -48,8 +48,8 @@ public:
     // Pass 2: the record written with noise on the chosen axes, each line ended by CR LF.
     void writeNoised(std::string_view record, bool normal, const NoiseChoice& choice, double noiseScale,
                      std::uint64_t daySalt, std::string& out);
-    // Returns true when the face was a quad written as two triangles.
-    bool writeFace(std::string_view record, bool split, std::string& out);
+    // A quad is written as two triangles (true), any other face copied.
+    bool writeSplitFace(std::string_view record, std::string& out);
     static void writeCopy(std::string_view record, std::string& out);
 
 private:
