@@ -50,6 +50,7 @@ struct Settings
     bool force = false;
     bool keepSource = false;
     bool quiet = false;
+    int workers = -1;
 };
 
 class CliOptions : public ConversionOptions
@@ -234,8 +235,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption force({"f", "force"}, "Replace an existing destination without asking.");
     const QCommandLineOption keep("keep-source", "Leave the source file as it is (same output).");
     const QCommandLineOption quiet({"q", "quiet"}, "No progress and no summary.");
+    const QCommandLineOption threads("threads",
+                                     "Helper threads for the number work: 0 for none (default: one "
+                                     "when there is a second core). The output is the same.",
+                                     "N");
     const QCommandLineOption version("version", "Print the version.");
-    parser.addOptions({intensity, type, axes, normals, split, day, force, keep, quiet, version});
+    parser.addOptions({intensity, type, axes, normals, split, day, force, keep, quiet, threads, version});
     parser.addHelpOption();
     parser.addPositionalArgument("SOURCE", "The OBJ file to roughen.");
     parser.addPositionalArgument(
@@ -297,6 +302,12 @@ int main(int argc, char* argv[])
             return usageError("The day number \"" + parser.value(day) + "\" is not a whole number.");
         settings.day = value;
     }
+    if (parser.isSet(threads)) {
+        bool ok = false;
+        settings.workers = parser.value(threads).toInt(&ok);
+        if (!ok || settings.workers < 0 || settings.workers > 64)
+            return usageError("The number of threads \"" + parser.value(threads) + "\" is not from 0 to 64.");
+    }
     settings.force = parser.isSet(force);
     settings.keepSource = parser.isSet(keep);
     settings.quiet = parser.isSet(quiet);
@@ -319,6 +330,7 @@ int main(int argc, char* argv[])
         host.clock = [fixed] { return fixed; };
     }
     host.rewriteSource = !settings.keepSource;
+    host.workers = settings.workers;
 
     const auto start = std::chrono::steady_clock::now();
     const CommandOutcome outcome = runConvertCommand(host, prompts);

@@ -16,7 +16,10 @@ std::uint64_t ExactNumberScanner::key(std::uint64_t salt) const
     if (isZero())
         return mix64(h ^ 0x30);
     h = mix64(h ^ (m_negative ? 0x2d : 0x2b));
-    h = mix64(h ^ m_digitHash);
+    std::uint64_t digits = m_digitHash;
+    if (m_groupLength != 0)
+        digits = mix64(digits ^ m_group);
+    h = mix64(h ^ mix64(digits ^ m_digitCount));
     return mix64(h ^ exponent());
 }
 

@@ -6,6 +6,14 @@
 
 namespace jf {
 
+// The SplitMix64 finaliser: a bijective, well-mixing 64-bit map.
+constexpr std::uint64_t mix64(std::uint64_t z)
+{
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
 // The exact value of the number that a text reads as (the same scan as textToNumber: blanks, tabs
 // and line feeds ignored, the longest number prefix, else zero), in a canonical form that two texts
 // share exactly when they read as the same real number: a sign, the significant digits without
@@ -37,16 +45,22 @@ private:
     void digit(char c, bool fraction);
     std::uint64_t exponent() const;
 
+    void take(char c); // one significant digit
+
     State m_state = Start;
     bool m_negative = false;
     bool m_expNegative = false;
-    bool m_hasExponent = false;                        // an e with at least one digit after it
-    std::uint64_t m_digitHash = 0xcbf29ce484222325ull; // FNV-1a over the significant digits
-    std::uint64_t m_digitCount = 0;                    // significant digits taken into the hash
-    std::uint64_t m_pendingZeros = 0;                  // zeros after the last non-zero digit
-    std::uint64_t m_scale = 0;                         // exponent from the period's place, mod 2^64
-    std::uint64_t m_exponent = 0;                      // the written exponent's digits, mod 2^64
-    std::string m_digits;                              // only filled for canonical()
+    bool m_hasExponent = false; // an e with at least one digit after it
+    // The significant digits go into the key 19 at a time, each group as the number it spells:
+    // with the count of digits that pins the groups down, that is the digit string exactly.
+    std::uint64_t m_digitHash = 0;
+    std::uint64_t m_group = 0;
+    unsigned m_groupLength = 0;
+    std::uint64_t m_digitCount = 0;   // significant digits taken so far
+    std::uint64_t m_pendingZeros = 0; // zeros after the last non-zero digit
+    std::uint64_t m_scale = 0;        // exponent from the period's place, mod 2^64
+    std::uint64_t m_exponent = 0;     // the written exponent's digits, mod 2^64
+    std::string m_digits;             // only filled for canonical()
     bool m_keepDigits = false;
 };
 
@@ -54,7 +68,20 @@ private:
 std::string canonicalNumber(std::string_view text);
 
 // feed() runs for every character of every vertex record, so it is inline.
-constexpr std::uint64_t kDigitHashPrime = 0x100000001b3ull;
+constexpr unsigned kDigitGroup = 19; // the most decimal digits a 64-bit number always holds
+
+inline void ExactNumberScanner::take(char c)
+{
+    m_group = m_group * 10 + static_cast<std::uint64_t>(c - '0');
+    ++m_digitCount;
+    if (++m_groupLength == kDigitGroup) {
+        m_digitHash = mix64(m_digitHash ^ m_group);
+        m_group = 0;
+        m_groupLength = 0;
+    }
+    if (m_keepDigits)
+        m_digits.push_back(c);
+}
 
 inline void ExactNumberScanner::digit(char c, bool fraction)
 {
@@ -62,19 +89,12 @@ inline void ExactNumberScanner::digit(char c, bool fraction)
         --m_scale; // wraps modulo 2^64 by design
     if (c == '0') {
         if (m_digitCount != 0)
-            ++m_pendingZeros;
+            ++m_pendingZeros; // significant only if a non-zero digit follows
         return;
     }
-    for (; m_pendingZeros != 0; --m_pendingZeros) {
-        m_digitHash = (m_digitHash ^ std::uint64_t('0')) * kDigitHashPrime;
-        ++m_digitCount;
-        if (m_keepDigits)
-            m_digits.push_back('0');
-    }
-    m_digitHash = (m_digitHash ^ std::uint64_t(std::uint8_t(c))) * kDigitHashPrime;
-    ++m_digitCount;
-    if (m_keepDigits)
-        m_digits.push_back(c);
+    for (; m_pendingZeros != 0; --m_pendingZeros)
+        take('0');
+    take(c);
 }
 
 inline bool ExactNumberScanner::feed(char c)
@@ -142,14 +162,6 @@ inline bool ExactNumberScanner::feed(char c)
         break;
     }
     return m_state != Done;
-}
-
-// The SplitMix64 finaliser: a bijective, well-mixing 64-bit map.
-constexpr std::uint64_t mix64(std::uint64_t z)
-{
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
 }
 
 template <typename Removed> void ExactNumberScanner::feedAll(std::string_view text, Removed removed)

@@ -22,13 +22,14 @@ seed_text = "".join(c for c in record if c not in "v. -e")
 assert seed_text == "1523"
 digits, exponent = "1523", 0
 
-# The key mixes the day with the canonical form: sign, digits (FNV-1a) and exponent.
+# The key mixes the day with the canonical form: sign, digits (in groups of 19, each as the
+# number it spells, then their count) and exponent.
 key = mix64(day ^ 0x4a69747465726f72)
 key = mix64(key ^ ord("+"))
-fnv = 0xcbf29ce484222325
-for c in digits:
-    fnv = ((fnv ^ ord(c)) * 0x100000001b3) & M
-key = mix64(key ^ fnv)
+groups = 0
+for start in range(0, len(digits), 19):
+    groups = mix64(groups ^ int(digits[start:start + 19]))
+key = mix64(key ^ mix64(groups ^ len(digits)))
 key = mix64(key ^ (exponent & M))
 
 # Generator: SplitMix64. reset(-1), one number discarded, then reseed with the key.
