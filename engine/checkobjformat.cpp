@@ -328,7 +328,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
         FileDescriptor destination;
         destination.Split(host.options.destinationText());
 
-        const std::string sourcePath = resolveOnDisk(source.Path()).path;
+        const std::string sourcePath = pathOnDisk(source);
         struct stat info
         {
         };
@@ -342,6 +342,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
         if (!folderExists)
             throw EngineError("The folder of the destination file " + toLowerText(destination.Path()) +
                               " does not exist.");
+        requireNoFolderAt(destination);
 
         if (!host.rewriteSource)
             return result;

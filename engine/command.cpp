@@ -70,6 +70,10 @@ CommandOutcome runConvertCommand(const EngineHost& host, CommandPrompts& prompts
     if (trimBlanks(destination.Extension()).empty())
         destination.setExtension("obj");
     host.options.setDestinationText(toLowerText(destination.Path()));
+    // A name that ends in a separator or has no dot names a folder: completing it would write a
+    // hidden ".obj" into that folder, a file that nobody asked for.
+    if (trimBlanks(destination.File()).empty())
+        return refuse("You must specify a destination file.", &CommandPrompts::focusDestination);
 
     if (toLowerText(source.Path()) == toLowerText(destination.Path()) || sameFile(source, destination))
         return refuse(

@@ -224,16 +224,6 @@ private:
     bool m_kept = false;
 };
 
-std::uint64_t currentLength(int fd, const std::string& path)
-{
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0)
-        throwSystemError("Cannot read the source file", path, errno);
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
 } // namespace
 
 RunResult ConvertMesh(const EngineHost& host)
@@ -247,7 +237,7 @@ RunResult ConvertMesh(const EngineHost& host)
         FileDescriptor destination;
         destination.Split(host.options.destinationText());
 
-        const std::string sourcePath = resolveOnDisk(source.Path()).path;
+        const std::string sourcePath = pathOnDisk(source);
         struct stat sourceInfo
         {
         };
@@ -259,6 +249,7 @@ RunResult ConvertMesh(const EngineHost& host)
         if (!folderExists)
             throw EngineError("The folder of the destination file " + toLowerText(destination.Path()) +
                               " does not exist.");
+        requireNoFolderAt(destination);
         UniqueFd destinationFd(
             ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
         if (!destinationFd.valid()) {
@@ -279,7 +270,14 @@ RunResult ConvertMesh(const EngineHost& host)
         preparePhase(host.status, static_cast<std::uint64_t>(sourceInfo.st_size), "scan for extents ...");
         hider.emplace(host.status);
         reader.rewind();
+        // Both passes must read the same file: one that changes under the run is no mesh to trust.
+        const auto requireUnchanged = [&](bool readToTheEnd) {
+            if (!unchangedSince(source.iFile, sourceInfo) ||
+                (readToTheEnd && reader.position() - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
+                throw EngineError("The source file " + sourcePath + " changed while it was converted.");
+        };
         summary.scanCancelled = conversion.scan();
+        requireUnchanged(!summary.scanCancelled);
         conversion.computeScale();
 
         if (host.events.interrupted()) {
@@ -287,9 +285,11 @@ RunResult ConvertMesh(const EngineHost& host)
             return result; // nothing written: the partial destination goes
         }
         CancelRequested.store(kFalse);
-        preparePhase(host.status, currentLength(source.iFile, sourcePath), "adding noise to verticies ...");
+        preparePhase(host.status, static_cast<std::uint64_t>(sourceInfo.st_size),
+                     "adding noise to verticies ...");
         reader.rewind();
         summary.noiseCancelled = conversion.addNoise(out);
+        requireUnchanged(!summary.noiseCancelled);
 
         sourceFd.close();
         out.close();

@@ -1,6 +1,9 @@
 #include "fileio.h"
 
 #include "engine/linescan.h"
+#include "path/filedescriptor.h"
+#include "path/resolver.h"
+#include "text/casemap.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -56,6 +59,31 @@ int UniqueFd::close()
     const int result = ::close(release());
     // A close interrupted by a signal has still released the descriptor on Linux.
     return result == 0 || errno == EINTR ? 0 : errno;
+}
+
+std::string pathOnDisk(const FileDescriptor& descriptor)
+{
+    const ResolvedPath resolved = resolveOnDisk(descriptor.Path());
+    return resolved.exists ? resolved.path : toLowerText(descriptor.Path());
+}
+
+void requireNoFolderAt(const FileDescriptor& destination)
+{
+    const ResolvedPath resolved = resolveOnDisk(destination.Path());
+    struct stat info
+    {
+    };
+    if (resolved.exists && ::stat(resolved.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw EngineError("The destination " + resolved.path + " is a folder, not a file.");
+}
+
+bool unchangedSince(int fd, const struct stat& before)
+{
+    struct stat now
+    {
+    };
+    return ::fstat(fd, &now) == 0 && now.st_size == before.st_size &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec && now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
 }
 
 UniqueFd openSourceFile(const std::string& path, struct stat& info)

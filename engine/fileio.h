@@ -43,6 +43,16 @@ private:
     int m_fd = -1;
 };
 
+// The path on disk of the file a descriptor names, for opening it; where nothing matches, the
+// path as the user sees it (lower case), for the message that follows.
+std::string pathOnDisk(const class FileDescriptor& descriptor);
+
+// Fails when a destination path names a folder, which no file may replace.
+void requireNoFolderAt(const FileDescriptor& destination);
+
+// True when the file behind `fd` still has the size and time of change in `before`.
+bool unchangedSince(int fd, const struct stat& before);
+
 // Opens an existing source for reading. Refuses anything but a regular file without ever blocking
 // on it (a FIFO or a device stays unread). `info` receives its status.
 UniqueFd openSourceFile(const std::string& path, struct stat& info);

@@ -74,6 +74,10 @@ void TestCommand::checksInTheirOrder_data()
     QTest::newRow("own folder kept") << "Models/cube.obj"
                                      << "@/out/Cube2.OBJ" << int(Kind::Done) << ""
                                      << "" << dir + "/out/cube2.obj";
+    QTest::newRow("a folder is no destination file")
+        << "Models/cube.obj"
+        << "@/out/" << int(Kind::Refused) << "You must specify a destination file."
+        << "txtDestination" << dir + "/out//.obj";
     QTest::newRow("completed name equals the source")
         << "Models/cube.obj"
         << "CUBE" << int(Kind::Refused)
