@@ -156,7 +156,8 @@ bool Conversion::addNoise(OutputFile& out)
     ChunkPipeline pipeline(
         m_workers,
         [this](Chunk& chunk, RecordFormatter& formatter) {
-            chunk.out.reserve(chunk.text.size() + chunk.text.size() / 2 + 64);
+            if (chunk.text.size() <= ChunkPipeline::kChunkBytes * 2)
+                chunk.out.reserve(chunk.text.size() + chunk.text.size() / 2 + 64);
             forEachRecord(chunk, [&](const RecordEntry& entry, std::string_view record) {
                 switch (entry.kind) {
                 case RecordKind::Vertex:

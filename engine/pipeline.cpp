@@ -12,6 +12,13 @@ constexpr std::size_t kSlots = 6;
 
 void Chunk::clear()
 {
+    // A chunk that held a huge line gives its memory back: only the longest line may cost memory,
+    // and only while it is being handled.
+    constexpr std::size_t kKeep = 4 * ChunkPipeline::kChunkBytes;
+    if (text.capacity() > kKeep)
+        std::string().swap(text);
+    if (out.capacity() > 2 * kKeep)
+        std::string().swap(out);
     text.clear();
     records.clear();
     out.clear();

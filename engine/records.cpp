@@ -158,17 +158,22 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
 
 bool RecordFormatter::writeSplitFace(std::string_view record, std::string& out)
 {
-    SplitTokens(record, m_fields);
-    if (m_fields.Count() != 5) {
+    // Only a face of exactly five fields is split; a sixth field ends the count, so that a face
+    // with millions of corners costs no list of them.
+    std::string_view fields[6];
+    std::size_t count = 0;
+    FieldCursor cursor(record);
+    while (count < 6 && cursor.next(fields[count]))
+        ++count;
+    if (count != 5) {
         writeCopy(record, out);
         return false;
     }
-    const std::string_view f = m_fields.Item(1);
-    const std::string_view triangles[2][3] = {{m_fields.Item(2), m_fields.Item(3), m_fields.Item(5)},
-                                              {m_fields.Item(3), m_fields.Item(4), m_fields.Item(5)}};
+    const std::string_view triangles[2][3] = {{fields[1], fields[2], fields[4]},
+                                              {fields[2], fields[3], fields[4]}};
     for (const auto& corners : triangles) {
         std::size_t column = 0;
-        appendZoned(column, f, out);
+        appendZoned(column, fields[0], out);
         appendZoned(column, corners[0], out);
         appendZoned(column, corners[1], out);
         out.append(corners[2]);

@@ -54,7 +54,6 @@ public:
 
 private:
     Generator m_generator;
-    TokenList m_fields;
 };
 
 } // namespace jf

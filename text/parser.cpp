@@ -4,22 +4,20 @@
 
 namespace jf {
 
-std::string_view FirstWord(std::string_view line)
-{
-    const auto begin = std::find_if_not(line.begin(), line.end(), isSeparator);
-    const auto end = std::find_if(begin, line.end(), isSeparator);
-    return std::string_view(begin, end);
-}
+namespace {
+// A lambda, not the function itself, so that the searches inline it.
+constexpr auto kSeparator = [](char c) { return isSeparator(c); };
+} // namespace
 
 void SplitTokens(std::string_view line, TokenList& tokens)
 {
     tokens.clear();
     auto it = line.begin();
     while (true) {
-        it = std::find_if_not(it, line.end(), isSeparator);
+        it = std::find_if_not(it, line.end(), kSeparator);
         if (it == line.end())
             return;
-        const auto wordEnd = std::find_if(it, line.end(), isSeparator);
+        const auto wordEnd = std::find_if(it, line.end(), kSeparator);
         tokens.append(std::string_view(it, wordEnd));
         it = wordEnd;
     }

@@ -14,8 +14,17 @@ constexpr bool isSeparator(char c)
 }
 
 // The record's keyword: its first maximal run of non-separator characters, or empty.
-// The result views `line`.
-std::string_view FirstWord(std::string_view line);
+// The result views `line`. Inline: it runs for every record of both passes.
+inline std::string_view FirstWord(std::string_view line)
+{
+    std::size_t begin = 0;
+    while (begin < line.size() && isSeparator(line[begin]))
+        ++begin;
+    std::size_t end = begin;
+    while (end < line.size() && !isSeparator(line[end]))
+        ++end;
+    return line.substr(begin, end - begin);
+}
 
 // The fields of a record, 1-based as the engine numbers them (item 1 is the keyword).
 // Items view the line that filled the list; they stay valid while that line is alive and unchanged.
