@@ -1,0 +1,271 @@
+#!/usr/bin/env bash
+# run_bench.sh: end-to-end throughput and peak memory of jitterform-cli, side by side with
+# `cat` and the naive Python streaming script, all in one run on the same files.
+#
+#   bench/run_bench.sh                 # build, make (or reuse) the ~1 GB inputs, time, print a table
+#   bench/run_bench.sh --big           # also a ~4.3 GB input (over 2^32 bytes) and the scaling row
+#   bench/run_bench.sh --peers         # also Blender, Open3D and assimp on the 100 MB input (slow)
+#   bench/run_bench.sh --runs 5 --quick
+#
+# Options:
+#   --runs N     runs per row, the median is reported (default 3, at least 3 is sensible)
+#   --our-runs N runs of each jitterform-cli row (default: as --runs); cheap, so more of them steady
+#                the medians on a busy machine
+#   --big        add the ~4.3 GB file (needs about 15 GB of disk beyond the 1 GB inputs, and
+#                several minutes); gives the 4 GB / 1 GB time ratio
+#   --peers      run ../shared/peers/run_peers.sh on the 100 MB input with jitterform-cli in its
+#                loop (installs Blender, Open3D, assimp from Debian the first time; minutes per peer);
+#                jitterform-cli also runs there on the 1 GB input, with the peers' intensity 0.01
+#   --peers-only only that, without the table above
+#   --quick      skip the naive script's extra rows (source rewrite, normals and quads)
+#   --no-build   use the existing build in $BUILD_DIR
+#   --mb N       size of the main input in MB (default 1000)
+#   --commit REV measure the committed tree REV (exported with git archive into $BENCH_DIR and built
+#                there) instead of the working tree, e.g. while the engine is being changed
+# Environment:
+#   BENCH_DIR    where the inputs, outputs and results go (default: ../bigfiles beside the repo)
+#   BUILD_DIR    build folder (default: build-bench in the repo), Release, tests off
+#   PEERS_DIR    the shared peer scripts (default: ../shared/peers beside the repo)
+#   CLI          a jitterform-cli to time instead of building one
+#
+# What is timed (each row: N runs, median wall time, median peak RSS):
+#   cat FILE > /dev/null                    the page-cache read speed of this machine
+#   naive_stream.py IN OUT                  pass 1 + pass 2 in plain Python (the usual yardstick)
+#   naive_stream.py --crlf-source ...       the same plus the rewrite of the source (our whole job)
+#   naive_stream.py --normals --split-quads the same job as our -n -s row
+#   jitterform-cli -q --day 45000 -f SRC DST, on
+#     - a fresh copy of the LF file each run (the format check rewrites it in place)
+#     - the same with --keep-source (no rewrite; the output must be byte-identical)
+#     - a CR LF copy (already in normal form: the check reads it once and writes nothing)
+#     - the CR LF copy with --keep-source (so the check's own cost is the difference)
+#     - the LF copy with -n -s (normals noised, quads split)
+# Copies are made, and the page cache is written back (sync), before each timed run, outside the
+# timed region, so that no run pays for the previous one's dirty pages. Inputs are read once with cat
+# beforehand so that all rows start from a warm page cache. The machine is shared: the load average
+# before and after is printed, and the spread of the runs is kept in the TSV beside the table.
+#
+# MB/s = input bytes / 10^6 / median wall seconds; CPU s = user + system time (median), which
+# contention on a shared machine inflates less than the wall time. "time / cat" is how many times
+# cat's time the row takes on its input; "speed / naive" is the row's MB/s over the naive script's
+# plain run, "same job" over the naive row that does the same work (the rewrite; normals and quads).
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+REPO="$(cd "$HERE/.." && pwd)"
+BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
+BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
+PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
+RUNS=3; OUR_RUNS=""; BIG=0; PEERS=0; QUICK=0; BUILD=1; MB=1000; COMMIT=""
+while (($#)); do
+  case "$1" in
+    --runs) RUNS="$2"; shift ;;
+    --our-runs) OUR_RUNS="$2"; shift ;;
+    --big) BIG=1 ;;
+    --peers) PEERS=1 ;;
+    --peers-only) PEERS=2 ;;
+    --quick) QUICK=1 ;;
+    --no-build) BUILD=0 ;;
+    --mb) MB="$2"; shift ;;
+    --commit) COMMIT="$2"; shift ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run_bench.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+need_pkg() { # command package
+  command -v "$1" >/dev/null 2>&1 && return
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "$2"
+}
+[ -x /usr/bin/time ] || { as_root apt-get update -qq; DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq time; }
+[ -x /usr/bin/python3 ] || need_pkg python3 python3
+SOURCE_ROOT="$REPO"
+if [ -n "$COMMIT" ]; then
+  SHORT="$(git -C "$REPO" rev-parse --short "$COMMIT")"
+  SOURCE_ROOT="$BENCH_DIR/src-$SHORT"
+  rm -rf "$SOURCE_ROOT"; mkdir -p "$SOURCE_ROOT"
+  git -C "$REPO" archive "$COMMIT" | tar -x -C "$SOURCE_ROOT"
+  BUILD_DIR="$SOURCE_ROOT/build"
+  TREE="commit $SHORT (exported, built apart from the working tree)"
+else
+  TREE="$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)$([ -z "$(git -C "$REPO" status --porcelain -- engine cli text path 2>/dev/null)" ] || echo ' with uncommitted changes in engine/, cli/, text/ or path/')"
+fi
+if ((BUILD)) && [ -z "${CLI:-}" ]; then
+  need_pkg cmake cmake; need_pkg ninja ninja-build
+  mkdir -p "$BUILD_DIR"
+  cmake -S "$SOURCE_ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DJITTERFORM_BUILD_UI=OFF >"$BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$BUILD_DIR/bench-cmake.log"; exit 1; }
+  ninja -C "$BUILD_DIR" jitterform-cli >"$BUILD_DIR/bench-ninja.log" 2>&1 || { tail -40 "$BUILD_DIR/bench-ninja.log"; exit 1; }
+fi
+CLI="${CLI:-$BUILD_DIR/cli/jitterform-cli}"
+NAIVE="$PEERS_DIR/naive_stream.py"
+GEN="$PEERS_DIR/gen_obj.py"
+# Debian's python3, as the peer figures were measured with; a python3 of pyenv's or a venv's that
+# comes first on PATH may be built without the optimisations and run the naive script 1.5x slower.
+PY=/usr/bin/python3; [ -x "$PY" ] || PY="$(command -v python3)"
+mkdir -p "$BENCH_DIR"
+
+free_gb() { df -P -B1G "$BENCH_DIR" | awk 'NR==2 {print $4}'; }
+# Makes a generated input unless it is there already; refuses when it would leave less than 20 GB.
+make_input() { # file mb [--crlf]
+  local file="$1" mb="$2"; shift 2
+  [ -s "$file" ] && return
+  local need=$(( (mb * 3) / 1000 + 20 ))
+  if (( $(free_gb) < need )); then
+    echo "run_bench.sh: $file needs about ${need} GB free in $BENCH_DIR (input, copy, output, 20 GB reserve)" >&2
+    exit 1
+  fi
+  echo "generating $file ($mb MB) ..." >&2
+  "$PY" "$GEN" --mb "$mb" "$@" "$file.part" >&2
+  mv "$file.part" "$file"
+}
+LF="$BENCH_DIR/mesh-1g.obj"; CRLF="$BENCH_DIR/mesh-1g-crlf.obj"; BIGF="$BENCH_DIR/mesh-4g.obj"
+if [ "$MB" != 1000 ]; then LF="$BENCH_DIR/mesh-${MB}m.obj"; CRLF="$BENCH_DIR/mesh-${MB}m-crlf.obj"; fi
+make_input "$LF" "$MB"
+if ((PEERS < 2)); then
+make_input "$CRLF" "$MB" --crlf
+((BIG)) && make_input "$BIGF" 4300
+
+WORK="$BENCH_DIR/work"; mkdir -p "$WORK"
+SRC="$WORK/source.obj"; DST="$WORK/destination.obj"; REF="$WORK/reference.obj"
+TSV="$BENCH_DIR/runs-$(date +%Y%m%d-%H%M%S).tsv"
+printf 'row\tinput\tbytes\trun\trc\twall_s\tcpu_s\tpeak_rss_kib\n' >"$TSV"
+cleanup() { rm -f "$SRC" "$DST" "$REF" "$SRC".tmp "$WORK/time.txt" "$WORK/stderr.txt"; rmdir "$WORK" 2>/dev/null || true; }
+trap cleanup EXIT
+
+# One row: NAME INPUT PREPARE CMD...; PREPARE is "copy" (fresh copy of INPUT as $SRC) or "none".
+# {src} and {dst} in CMD are replaced. Keeps the medians of wall time, CPU time and peak RSS.
+declare -A ROW_S ROW_CPU ROW_KIB ROW_BYTES
+ORDER=()
+time_row() {
+  local name="$1" input="$2" prepare="$3"; shift 3
+  local bytes walls=() cpus=() rsss=() r
+  bytes=$(stat -c %s "$input")
+  local runs="$RUNS"
+  [[ "$name" == jitterform* ]] && runs="${OUR_RUNS:-$RUNS}"
+  for ((r = 1; r <= runs; r++)); do
+    rm -f "$DST"
+    [ "$prepare" = copy ] && cp --reflink=auto "$input" "$SRC"
+    sync
+    local argv=() a
+    for a in "$@"; do a="${a//\{src\}/$SRC}"; argv+=("${a//\{dst\}/$DST}"); done
+    local t0 t1 rc=0
+    t0=$(date +%s.%N)
+    /usr/bin/time -f '%e %M %U %S' -o "$WORK/time.txt" "${argv[@]}" >/dev/null 2>"$WORK/stderr.txt" || rc=$?
+    t1=$(date +%s.%N)
+    local wall kib cpu
+    wall=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", b - a}')
+    kib=$(awk 'END {print $2}' "$WORK/time.txt")
+    cpu=$(awk 'END {printf "%.2f", $3 + $4}' "$WORK/time.txt")
+    printf '%s\t%s\t%s\t%d\t%d\t%s\t%s\t%s\n' "$name" "$(basename "$input")" "$bytes" "$r" "$rc" "$wall" "$cpu" "$kib" >>"$TSV"
+    printf '  %-44s run %d: %7.3f s (cpu %6.2f s) %7s KiB rc=%d  load %s\n' "$name" "$r" "$wall" "$cpu" "$kib" "$rc" \
+      "$(cut -d' ' -f1 /proc/loadavg)" >&2
+    if ((rc != 0)); then
+      echo "run_bench.sh: '$name' failed:" >&2; cat "$WORK/stderr.txt" >&2; exit 1
+    fi
+    walls+=("$wall"); cpus+=("$cpu"); rsss+=("$kib")
+    # The first LF run's output is the reference that the runs without a rewrite must match.
+    if [ "$name" = "jitterform LF (rewritten)" ] && ((r == 1)); then mv "$DST" "$REF"; fi
+    if [ "$name" = "jitterform LF --keep-source" ] && ((r == 1)) && [ -f "$REF" ]; then
+      if cmp -s "$DST" "$REF"; then IDENTICAL=yes; else IDENTICAL=NO; fi
+      rm -f "$REF"
+    fi
+  done
+  rm -f "$DST" "$SRC"
+  ROW_S[$name]=$(median "${walls[@]}")
+  ROW_CPU[$name]=$(median "${cpus[@]}")
+  ROW_KIB[$name]=$(median "${rsss[@]}")
+  ROW_RANGE[$name]="$(printf '%s\n' "${walls[@]}" | sort -g | sed -n '1p;$p' | paste -sd-)"
+  ROW_BYTES[$name]=$bytes
+  ORDER+=("$name")
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+declare -A ROW_RANGE
+IDENTICAL="not checked"
+LOAD_BEFORE="$(cut -d' ' -f1-3 /proc/loadavg)"
+echo "warming the page cache ..." >&2
+for f in "$LF" "$CRLF"; do cat "$f" >/dev/null; done
+NAIVE_ARGS=(--intensity 0.1)
+
+time_row "cat LF > /dev/null" "$LF" none sh -c 'exec cat "$0" >/dev/null' "$LF"
+time_row "cat CR LF > /dev/null" "$CRLF" none sh -c 'exec cat "$0" >/dev/null' "$CRLF"
+time_row "naive script (2 passes)" "$LF" none "$PY" "$NAIVE" "$LF" {dst} "${NAIVE_ARGS[@]}"
+if ((!QUICK)); then
+  time_row "naive script --crlf-source" "$LF" copy "$PY" "$NAIVE" {src} {dst} "${NAIVE_ARGS[@]}" --crlf-source
+  time_row "naive script --normals --split-quads" "$LF" none "$PY" "$NAIVE" "$LF" {dst} "${NAIVE_ARGS[@]}" --normals --split-quads
+fi
+J=("$CLI" -q --day 45000 -f)
+time_row "jitterform LF (rewritten)" "$LF" copy "${J[@]}" {src} {dst}
+time_row "jitterform LF --keep-source" "$LF" copy "${J[@]}" --keep-source {src} {dst}
+time_row "jitterform CR LF (already normal)" "$CRLF" copy "${J[@]}" {src} {dst}
+time_row "jitterform CR LF --keep-source" "$CRLF" copy "${J[@]}" --keep-source {src} {dst}
+time_row "jitterform LF -n -s (rewritten)" "$LF" copy "${J[@]}" -n -s {src} {dst}
+if ((BIG)); then
+  cat "$BIGF" >/dev/null
+  time_row "cat 4.3 GB > /dev/null" "$BIGF" none sh -c 'exec cat "$0" >/dev/null' "$BIGF"
+  time_row "jitterform 4.3 GB LF (rewritten)" "$BIGF" copy "${J[@]}" {src} {dst}
+fi
+LOAD_AFTER="$(cut -d' ' -f1-3 /proc/loadavg)"
+
+mbps() { awk -v b="${ROW_BYTES[$1]}" -v s="${ROW_S[$1]}" 'BEGIN {printf "%.1f", b / 1e6 / s}'; }
+ratio() { awk -v a="$(mbps "$1")" -v b="$(mbps "$2")" 'BEGIN {printf "%.2f", a / b}'; }
+# How many times cat's time per byte a row takes.
+times_cat() { awk -v a="$(mbps "$2")" -v b="$(mbps "$1")" 'BEGIN {printf "%.0f", a / b}'; }
+same_job() {
+  case "$1" in
+    "jitterform LF (rewritten)") [ -n "${ROW_S[naive script --crlf-source]:-}" ] && ratio "$1" "naive script --crlf-source" || echo - ;;
+    "jitterform LF --keep-source"|"jitterform CR LF"*) ratio "$1" "naive script (2 passes)" ;;
+    "jitterform LF -n -s"*) [ -n "${ROW_S[naive script --normals --split-quads]:-}" ] && ratio "$1" "naive script --normals --split-quads" || echo - ;;
+    *) echo - ;;
+  esac
+}
+
+{
+  echo "## jitterform-cli throughput, $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo
+  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) RAM, kernel $(uname -r)."
+  echo "Tree: $TREE; load average before $LOAD_BEFORE, after $LOAD_AFTER; $RUNS runs per row${OUR_RUNS:+ ($OUR_RUNS of each jitterform row)}, median."
+  echo
+  echo "| what | input bytes | median s (min-max) | CPU s | MB/s | peak RSS MiB | time / cat | speed / naive | speed / naive, same job |"
+  echo "|---|---|---|---|---|---|---|---|---|"
+  for n in "${ORDER[@]}"; do
+    cat_row="cat LF > /dev/null"
+    case "$n" in *"CR LF"*) cat_row="cat CR LF > /dev/null" ;; *"4.3 GB"*) cat_row="cat 4.3 GB > /dev/null" ;; esac
+    printf '| %s | %s | %.3f (%s) | %.2f | %s | %.1f | %s | %s | %s |\n' "$n" "${ROW_BYTES[$n]}" "${ROW_S[$n]}" \
+      "${ROW_RANGE[$n]}" "${ROW_CPU[$n]}" "$(mbps "$n")" "$(awk -v k="${ROW_KIB[$n]}" 'BEGIN {print k / 1024}')" \
+      "$([ "$n" = "$cat_row" ] && echo - || times_cat "$n" "$cat_row")" \
+      "$(case "$n" in naive*|cat*) echo - ;; *) ratio "$n" "naive script (2 passes)" ;; esac)" \
+      "$(same_job "$n")"
+  done
+  echo
+  echo "- Output of the rewritten run and of --keep-source byte-identical: $IDENTICAL."
+  diff() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a - b}'; }
+  echo "- Format check on the normal-form source (CR LF run minus CR LF --keep-source):" \
+    "$(diff "${ROW_S[jitterform CR LF (already normal)]}" "${ROW_S[jitterform CR LF --keep-source]}") s wall," \
+    "$(diff "${ROW_CPU[jitterform CR LF (already normal)]}" "${ROW_CPU[jitterform CR LF --keep-source]}") s CPU;" \
+    "one read by cat: ${ROW_S[cat CR LF > /dev/null]} s wall, ${ROW_CPU[cat CR LF > /dev/null]} s CPU."
+  echo "- Format check with the rewrite (LF run minus LF --keep-source):" \
+    "$(diff "${ROW_S[jitterform LF (rewritten)]}" "${ROW_S[jitterform LF --keep-source]}") s wall," \
+    "$(diff "${ROW_CPU[jitterform LF (rewritten)]}" "${ROW_CPU[jitterform LF --keep-source]}") s CPU."
+  if ((BIG)); then
+    echo "- Scaling by CPU time: $(awk -v a="${ROW_CPU[jitterform 4.3 GB LF (rewritten)]}" -v b="${ROW_CPU[jitterform LF (rewritten)]}" 'BEGIN {printf "%.2f", a / b}')."
+    echo "- Scaling: 4.3 GB time / 1 GB time = $(awk -v a="${ROW_S[jitterform 4.3 GB LF (rewritten)]}" -v b="${ROW_S[jitterform LF (rewritten)]}" 'BEGIN {printf "%.2f", a / b}'); size ratio $(awk -v a="${ROW_BYTES[jitterform 4.3 GB LF (rewritten)]}" -v b="${ROW_BYTES[jitterform LF (rewritten)]}" 'BEGIN {printf "%.2f", a / b}') (target: time ratio at most 4.4 for 4 GB; per byte: $(awk -v a="${ROW_S[jitterform 4.3 GB LF (rewritten)]}" -v b="${ROW_S[jitterform LF (rewritten)]}" -v x="${ROW_BYTES[jitterform 4.3 GB LF (rewritten)]}" -v y="${ROW_BYTES[jitterform LF (rewritten)]}" 'BEGIN {printf "%.2f", (a / x) / (b / y)}') times the 1 GB cost)."
+  fi
+  echo "- Every run: $TSV"
+} | tee "${TSV%.tsv}.md"
+fi
+
+if ((PEERS)); then
+  echo >&2
+  echo "heavy peers on the 100 MB input (run_peers.sh; minutes) ..." >&2
+  mkdir -p "$BENCH_DIR/peers"
+  # The peers' own 1 GB input is made by the same generator with the same arguments: reuse ours.
+  # --keep-source, since that file is shared.
+  [ "$MB" = 1000 ] && [ ! -e "$BENCH_DIR/peers/terrain_1gb.obj" ] && ln -s "$LF" "$BENCH_DIR/peers/terrain_1gb.obj"
+  BENCH_DIR="$BENCH_DIR/peers" RUNS="$RUNS" STEPS="install generate bench100" \
+    EXTRA_PEER_NAME=jitterform EXTRA_PEER_CMD="$CLI -q --day 45000 -f --keep-source -i 0.01 {in} {out}" \
+    bash "$PEERS_DIR/run_peers.sh" | tee "$BENCH_DIR/peers-$(date +%Y%m%d-%H%M%S).log"
+fi

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# window_bench.sh: builds the window program's library with the harness bench/window_bench.cpp and
+# runs it offscreen on the ~1 GB LF input: the window's conversion against the command line's,
+# timer lateness during the run, and Cancel latency in each phase (see the harness's header).
+#
+#   bench/window_bench.sh              # 3 runs of each
+#   bench/window_bench.sh --runs 5
+#   bench/window_bench.sh --mb 100     # on a ~100 MB input instead
+# Environment: BENCH_DIR, PEERS_DIR as for run_bench.sh; UI_BUILD_DIR (default build-bench-ui).
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+REPO="$(cd "$HERE/.." && pwd)"
+BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
+PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
+UI_BUILD_DIR="${UI_BUILD_DIR:-$REPO/build-bench-ui}"
+RUNS=3; MB=1000
+while (($#)); do
+  case "$1" in
+    --runs) RUNS="$2"; shift ;;
+    --mb) MB="$2"; shift ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "window_bench.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+mkdir -p "$UI_BUILD_DIR" "$BENCH_DIR"
+cmake -S "$REPO" -B "$UI_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DJITTERFORM_BUILD_UI=ON \
+      >"$UI_BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$UI_BUILD_DIR/bench-cmake.log"; exit 1; }
+ninja -C "$UI_BUILD_DIR" window_bench jitterform-cli >"$UI_BUILD_DIR/bench-ninja.log" 2>&1 ||
+  { tail -40 "$UI_BUILD_DIR/bench-ninja.log"; exit 1; }
+
+if [ "$MB" = 1000 ]; then INPUT="$BENCH_DIR/mesh-1g.obj"; else INPUT="$BENCH_DIR/mesh-${MB}m.obj"; fi
+if [ ! -s "$INPUT" ]; then
+  python3 "$PEERS_DIR/gen_obj.py" --mb "$MB" "$INPUT.part" >&2
+  mv "$INPUT.part" "$INPUT"
+fi
+cat "$INPUT" >/dev/null
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+QT_QPA_PLATFORM=offscreen "$UI_BUILD_DIR/bench/window_bench" --runs "$RUNS" --cli "$UI_BUILD_DIR/cli/jitterform-cli" "$INPUT" \
+  2> >(grep -v XDG_RUNTIME_DIR >&2)
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2

@@ -1,0 +1,22 @@
+#include "engine/version.h"
+#include "ui/desktopservices.h"
+#include "ui/frmmain1.h"
+#include "ui/logo.h"
+#include "ui/startup.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    // QApplication takes Qt's own options (-platform, -style, ...); the program has none of its own.
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(jf::kApplicationName));
+    QApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(jf::kVersionMajor).arg(jf::kVersionMinor).arg(jf::kVersionRevision));
+    QApplication::setDesktopFileName(QStringLiteral("jitterform"));
+    QApplication::setWindowIcon(jf::applicationIcon());
+
+    jf::DesktopServices desktop;
+    const std::unique_ptr<jf::frmMain1> window = jf::Main(desktop.services());
+    return QApplication::exec();
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+// Helpers shared by the window program's tests: isolated settings, files, and the same conversion
+// run by the engine directly, to compare the window's output with.
+
+#include "engine/command.h"
+#include "engine/host.h"
+#include "text/casemap.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QSettings>
+#include <QString>
+
+#include <string>
+
+namespace jf::testing {
+
+// Every settings store the tests open lies in `folder`.
+inline void isolateSettings(const QString& folder)
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
+
+inline bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// How a user sees a path in the boxes: lower case.
+inline QString lower(const QString& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(toLowerText(QFile::encodeName(path).toStdString())));
+}
+
+// A mesh of `vertices` distinct vertices with normals, texture coordinates, comments and quads, with
+// LF line ends (so the format check has something to rewrite).
+inline QByteArray meshText(int vertices)
+{
+    QByteArray text = "# made by the tests\nmtllib cube.mtl\no mesh\n";
+    text.reserve(vertices * 80);
+    for (int i = 0; i < vertices; ++i) {
+        text += "v " + QByteArray::number(i * 0.25 - 3.0, 'f', 4) + ' ' +
+                QByteArray::number((i % 97) * 0.5, 'f', 3) + ' ' +
+                QByteArray::number((i % 13) * 1.5 - 7.0, 'f', 3) + '\n';
+        if (i % 4 == 3) {
+            text += "vn 0 " + QByteArray::number((i % 7) / 7.0, 'f', 4) + " 1\nvt 0.5 0.25\n";
+            text += "f " + QByteArray::number(i - 2) + ' ' + QByteArray::number(i - 1) + ' ' +
+                    QByteArray::number(i) + ' ' + QByteArray::number(i + 1) + '\n';
+        }
+    }
+    return text;
+}
+
+inline DayClock fixedDay(double oleDate = 46000.25)
+{
+    return [oleDate] { return oleDate; };
+}
+
+// Options as plain values, for the engine run directly.
+struct PlainOptions : ConversionOptions
+{
+    std::string source;
+    std::string destination;
+    std::string intensity = "0.1";
+    int algorithm = White;
+    int x = Checked, y = Checked, z = Checked, normals = Unchecked, split = Unchecked;
+
+    std::string sourceText() const override { return source; }
+    std::string destinationText() const override { return destination; }
+    void setDestinationText(std::string_view text) override { destination = std::string(text); }
+    std::string intensityText() const override { return intensity; }
+    int algorithmIndex() const override { return algorithm; }
+    int xValue() const override { return x; }
+    int yValue() const override { return y; }
+    int zValue() const override { return z; }
+    int normalsValue() const override { return normals; }
+    int splitValue() const override { return split; }
+};
+
+struct NullStatus : StatusView
+{
+    void setCaption(std::string_view) override {}
+    std::string label() const override { return {}; }
+    void setLabel(std::string_view) override {}
+    void setMin(float) override {}
+    void setMax(float) override {}
+    void setValue(float) override {}
+    void show() override {}
+    void hide() override {}
+};
+
+struct NullEvents : EventLoop
+{
+    void yield() override {}
+};
+
+struct NullPrompts : CommandPrompts
+{
+    QStringList problems;
+    void problem(std::string_view message) override
+    {
+        problems.append(QString::fromStdString(std::string(message)));
+    }
+    bool confirm(std::string_view) override { return true; }
+    void focusSource() override {}
+    void focusDestination() override {}
+};
+
+// The whole Convert command run by the engine, without a window.
+inline CommandOutcome convertDirectly(PlainOptions& options, const DayClock& clock)
+{
+    NullStatus status;
+    NullEvents events;
+    NullPrompts prompts;
+    const EngineHost host{options, status, events, clock};
+    return runConvertCommand(host, prompts);
+}
+
+} // namespace jf::testing
