@@ -35,18 +35,22 @@ public:
     void process(std::string_view data, std::uint64_t offset, std::string& out);
     void finish(std::string& out);
 
-    // The file offset of the first byte whose normal form differs, and where that form starts
-    // in the output of the process() or finish() call that found it.
+    // The file offset of the first byte whose normal form differs. Until then nothing is put out,
+    // since the output would equal the input: a source in normal form costs one read and no copy.
     std::uint64_t firstChange() const { return m_changeIn; }
-    std::size_t firstChangeOutput() const { return m_changeOut; }
 
 private:
-    void noteChange(std::uint64_t inputOffset, const std::string& out)
+    void noteChange(std::uint64_t inputOffset)
     {
         if (m_changeIn == kNoChange) {
             m_changeIn = inputOffset;
-            m_changeOut = out.size();
+            m_writing = true;
         }
+    }
+    void put(std::string& out, std::string_view text) const
+    {
+        if (m_writing)
+            out.append(text);
     }
 
     bool m_pendingCr = false;
@@ -54,7 +58,7 @@ private:
     std::size_t m_matched = 0; // characters of "#IND" matched so far
     std::uint64_t m_hashOffset = 0;
     std::uint64_t m_changeIn = kNoChange;
-    std::size_t m_changeOut = 0;
+    bool m_writing = false;
 };
 
 void Normaliser::process(std::string_view data, std::uint64_t offset, std::string& out)
@@ -64,31 +68,31 @@ void Normaliser::process(std::string_view data, std::uint64_t offset, std::strin
         if (m_pendingCr) {
             m_pendingCr = false;
             if (data[i] == '\n') {
-                out += "\r\n";
+                put(out, "\r\n");
                 ++i;
                 continue;
             }
-            noteChange(m_crOffset, out);
-            out += "\r\n";
+            noteChange(m_crOffset);
+            put(out, "\r\n");
             continue;
         }
         if (m_matched > 0) {
             if (data[i] == kInd[m_matched]) {
                 ++i;
                 if (++m_matched == kInd.size()) {
-                    noteChange(m_hashOffset, out);
-                    out += '0';
+                    noteChange(m_hashOffset);
+                    put(out, "0");
                     m_matched = 0;
                 }
                 continue;
             }
-            out += kInd.substr(0, m_matched);
+            put(out, kInd.substr(0, m_matched));
             m_matched = 0;
             continue;
         }
         const std::size_t runEnd =
             static_cast<std::size_t>(findLineByte(data.data() + i, data.data() + data.size()) - data.data());
-        out.append(data.substr(i, runEnd - i));
+        put(out, data.substr(i, runEnd - i));
         i = runEnd;
         if (i == data.size())
             break;
@@ -97,8 +101,8 @@ void Normaliser::process(std::string_view data, std::uint64_t offset, std::strin
             m_pendingCr = true;
             m_crOffset = offset + i;
         } else if (c == '\n') {
-            noteChange(offset + i, out);
-            out += "\r\n";
+            noteChange(offset + i);
+            put(out, "\r\n");
         } else {
             m_matched = 1;
             m_hashOffset = offset + i;
@@ -110,11 +114,11 @@ void Normaliser::process(std::string_view data, std::uint64_t offset, std::strin
 void Normaliser::finish(std::string& out)
 {
     if (m_pendingCr) {
-        noteChange(m_crOffset, out);
-        out += "\r\n";
+        noteChange(m_crOffset);
+        put(out, "\r\n");
         m_pendingCr = false;
     }
-    out += kInd.substr(0, m_matched);
+    put(out, kInd.substr(0, m_matched));
     m_matched = 0;
 }
 
@@ -374,7 +378,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
                     return false;
                 }
                 copyPrefix(source.iFile, copy.out(), normaliser.firstChange(), sourcePath);
-                copy.out().append(std::string_view(output).substr(normaliser.firstChangeOutput()));
+                copy.out().append(output);
             }
             output.clear();
             return true;
