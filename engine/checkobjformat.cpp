@@ -212,6 +212,7 @@ public:
                              errno);
         }
         m_out.emplace(fd, "a normalised copy of the source file " + target);
+        m_out->writeBackEarly();
         return true;
     }
     bool created() const { return m_out.has_value(); }

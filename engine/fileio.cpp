@@ -230,6 +230,13 @@ void OutputFile::writeAll(const char* data, std::size_t size)
         size -= static_cast<std::size_t>(n);
         m_written += static_cast<std::uint64_t>(n);
     }
+    constexpr std::uint64_t kWriteBackStep = 16 << 20;
+    if (m_writeBackEarly && m_written - m_writtenBack >= kWriteBackStep) {
+        // Only a hint to the kernel: a failure shows again, and is reported, at the final sync.
+        ::sync_file_range(m_fd.get(), static_cast<off64_t>(m_writtenBack),
+                          static_cast<off64_t>(m_written - m_writtenBack), SYNC_FILE_RANGE_WRITE);
+        m_writtenBack = m_written;
+    }
 }
 
 void OutputFile::flush()

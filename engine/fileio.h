@@ -125,6 +125,8 @@ public:
     void close(bool syncFirst = false);
     // Flushes and syncs to disk, keeping the file open.
     void sync();
+    // Starts writing to disk as the data comes, so that a final sync() has little left to wait for.
+    void writeBackEarly() { m_writeBackEarly = true; }
     int fd() const { return m_fd.get(); }
     std::uint64_t written() const { return m_written + m_used; }
 
@@ -137,6 +139,8 @@ private:
     std::vector<char> m_buffer;
     std::size_t m_used = 0;
     std::uint64_t m_written = 0;
+    bool m_writeBackEarly = false;
+    std::uint64_t m_writtenBack = 0;
 };
 
 } // namespace jf
