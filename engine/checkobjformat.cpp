@@ -328,26 +328,12 @@ CheckResult CheckObjFormat(const EngineHost& host)
     CheckResult result;
     std::optional<StatusHider> hider;
     try {
-        FileDescriptor source;
-        source.Split(host.options.sourceText());
-        FileDescriptor destination;
-        destination.Split(host.options.destinationText());
-
-        const std::string sourcePath = pathOnDisk(source);
-        struct stat info
-        {
-        };
-        UniqueFd sourceFd = openSourceFile(sourcePath, info);
-        source.iFile = sourceFd.get();
-
-        // The conversion that follows creates the destination; a folder that is missing stops the
+        // The conversion that follows creates the destination: a folder that is missing stops the
         // command here, before the source is touched.
-        bool folderExists = false;
-        const std::string destinationPath = pathForNewFile(destination.Path(), &folderExists);
-        if (!folderExists)
-            throw EngineError("The folder of the destination file " + toLowerText(destination.Path()) +
-                              " does not exist.");
-        requireNoFolderAt(destination);
+        PhaseFiles files = openPhaseFiles(host.options);
+        const std::string& sourcePath = files.sourcePath;
+        const struct stat& info = files.sourceInfo;
+        FileDescriptor& source = *files.source;
 
         if (!host.rewriteSource)
             return result;

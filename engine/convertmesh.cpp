@@ -233,24 +233,12 @@ RunResult ConvertMesh(const EngineHost& host)
     RunSummary& summary = result.summary;
     std::optional<StatusHider> hider;
     try {
-        FileDescriptor source;
-        source.Split(host.options.sourceText());
-        FileDescriptor destination;
-        destination.Split(host.options.destinationText());
-
-        const std::string sourcePath = pathOnDisk(source);
-        struct stat sourceInfo
-        {
-        };
-        UniqueFd sourceFd = openSourceFile(sourcePath, sourceInfo);
-        source.iFile = sourceFd.get();
-
-        bool folderExists = false;
-        const std::string destinationPath = pathForNewFile(destination.Path(), &folderExists);
-        if (!folderExists)
-            throw EngineError("The folder of the destination file " + toLowerText(destination.Path()) +
-                              " does not exist.");
-        requireNoFolderAt(destination);
+        PhaseFiles files = openPhaseFiles(host.options);
+        const std::string& sourcePath = files.sourcePath;
+        const std::string& destinationPath = files.destinationPath;
+        const struct stat& sourceInfo = files.sourceInfo;
+        FileDescriptor& source = *files.source;
+        FileDescriptor& destination = *files.destination;
         UniqueFd destinationFd(
             ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
         if (!destinationFd.valid()) {
@@ -292,7 +280,7 @@ RunResult ConvertMesh(const EngineHost& host)
         summary.noiseCancelled = conversion.addNoise(out);
         requireUnchanged(!summary.noiseCancelled);
 
-        sourceFd.close();
+        files.sourceFd.close();
         out.close();
         partial.keep();
     } catch (const EngineError& error) {

@@ -1,5 +1,6 @@
 #include "fileio.h"
 
+#include "engine/host.h"
 #include "engine/linescan.h"
 #include "path/filedescriptor.h"
 #include "path/resolver.h"
@@ -84,6 +85,25 @@ bool unchangedSince(int fd, const struct stat& before)
     };
     return ::fstat(fd, &now) == 0 && now.st_size == before.st_size &&
            now.st_mtim.tv_sec == before.st_mtim.tv_sec && now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+}
+
+PhaseFiles openPhaseFiles(const ConversionOptions& options)
+{
+    PhaseFiles files;
+    files.source = std::make_unique<FileDescriptor>();
+    files.source->Split(options.sourceText());
+    files.destination = std::make_unique<FileDescriptor>();
+    files.destination->Split(options.destinationText());
+    files.sourcePath = pathOnDisk(*files.source);
+    files.sourceFd = openSourceFile(files.sourcePath, files.sourceInfo);
+    files.source->iFile = files.sourceFd.get();
+    bool folderExists = false;
+    files.destinationPath = pathForNewFile(files.destination->Path(), &folderExists);
+    if (!folderExists)
+        throw EngineError("The folder of the destination file " + toLowerText(files.destination->Path()) +
+                          " does not exist.");
+    requireNoFolderAt(*files.destination);
+    return files;
 }
 
 UniqueFd openSourceFile(const std::string& path, struct stat& info)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -90,6 +91,22 @@ private:
     std::uint64_t m_line = 0;
     std::string m_replaced; // a record with "#IND" replaced
 };
+
+// What the format check and the conversion both begin with: the two names read from the options,
+// the source opened for reading, and the destination's folder found (a missing one, or a folder
+// where the file should go, fails here).
+struct PhaseFiles
+{
+    std::unique_ptr<FileDescriptor> source;
+    std::unique_ptr<FileDescriptor> destination;
+    std::string sourcePath;      // on disk
+    std::string destinationPath; // where the destination file is created
+    struct stat sourceInfo
+    {
+    };
+    UniqueFd sourceFd;
+};
+PhaseFiles openPhaseFiles(const class ConversionOptions& options);
 
 // A buffered output file: whole records are appended and written in large blocks; every write and
 // the close are checked. `name` says what the file is in messages ("the destination file /a/b.obj").

@@ -129,6 +129,9 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
     double c[3];
     FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c);
     const std::size_t start = out.size();
+    // Room for the whole line at once: a record with megabytes of further fields grows the
+    // output once, to its size, not by doubling.
+    out.reserve(start + record.size() + 3 * kPrintedNumberMax + 8);
     out.resize(start + 3 + 3 * kPrintedNumberMax);
     char* const begin = out.data() + start;
     char* p = begin;
