@@ -8,8 +8,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -300,6 +302,33 @@ void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::strin
     }
 }
 
+// A run killed between naming its copy and renaming it leaves the complete copy behind under
+// ".<name>.jitterform-<pid>-<n>". Such a copy of a process that is gone is removed.
+void removeStaleCopies(const std::string& target)
+{
+    const std::string folder = folderOf(target);
+    const std::string prefix = "." + target.substr(target.rfind('/') + 1) + ".jitterform-";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.substr(0, prefix.size()) != prefix)
+            continue;
+        const std::string_view rest = name.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size() ||
+            rest.find_first_not_of("0123456789-") != std::string_view::npos ||
+            rest.find('-', dash + 1) != std::string_view::npos)
+            continue;
+        const pid_t pid =
+            static_cast<pid_t>(std::strtol(std::string(rest.substr(0, dash)).c_str(), nullptr, 10));
+        if (pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 bool sameFileState(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -346,6 +375,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
         result.keptReason = reasonToKeep(info, target);
         if (!result.keptReason.empty())
             return result;
+        removeStaleCopies(target);
 
         CancelRequested.store(kFalse);
         preparePhase(host.status, static_cast<std::uint64_t>(info.st_size), "Checking OBJ file format ...");

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of every fuzz target from the third-party meshes in tests/data.
+"""Writes the seed corpus of every fuzz target from the third-party meshes we hold.
 
 Usage: fuzz/make-corpus.py OUTPUT_FOLDER
 Creates OUTPUT_FOLDER/<target>/ for each target and adds seeds to what is there already, so a
@@ -12,7 +12,9 @@ import re
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
-MESHES = HERE.parent / "tests" / "data" / "thirdparty"
+# The shared collection beside the checkout where there is one (it holds more exporters' quirks),
+# and the copy in the tree, which a fresh clone always has.
+MESH_FOLDERS = [HERE.parent.parent / "shared" / "testdata" / "obj", HERE.parent / "tests" / "data" / "thirdparty"]
 # Larger seeds only slow every run of the target down; the start of a big mesh is as good.
 MAX_SEED = 16 * 1024
 
@@ -23,12 +25,21 @@ def write(folder: pathlib.Path, data: bytes) -> None:
 
 
 def meshes():
-    for path in sorted(MESHES.glob("*.obj")):
+    seen = set()
+    for path in sorted(p for folder in MESH_FOLDERS for p in folder.glob("*.obj")):
         data = path.read_bytes()
+        if data in seen:
+            continue
+        seen.add(data)
         if len(data) > MAX_SEED:
             cut = data.rfind(b"\n", 0, MAX_SEED)
             data = data[: cut + 1 if cut > 0 else MAX_SEED]
         yield data
+
+
+def utf16(data: bytes) -> bytes:
+    """A mesh as an editor saves it in UTF-16, with its byte order mark: a NUL after every byte."""
+    return data[:2048].decode("latin-1").encode("utf-16")
 
 
 def records(out: pathlib.Path) -> None:
@@ -36,6 +47,7 @@ def records(out: pathlib.Path) -> None:
         write(out, b"\x00" + data)  # all at once
         write(out, b"\x0f" + b"\x01\x02\x03\x04\x05\x06\x07\x08" + data)  # pieces of up to 8 bytes
     write(out, b"\x01" + b"\x00" * 8 + b"a\r\nb\rc\n\rd#IN" + b"D\r")
+    write(out, b"\x00" + utf16(next(meshes())))
 
 
 def engine(out: pathlib.Path) -> None:
@@ -50,6 +62,7 @@ def engine(out: pathlib.Path) -> None:
     ]
     for index, data in enumerate(meshes()):
         write(out, configs[index % len(configs)] + data[: 16 * 1024])
+    write(out, configs[0] + utf16(next(meshes())))
     for config in configs:
         write(out, config + b"v 0 0 0\nv 1 2 3 0.5 0.5 0.5\nvn 0 1 0\nf 1 2 3 4\n#IND\nv 1e308 1e308 1e308\n")
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (address and undefined-behaviour sanitizers) in a folder
-# of their own, seeds their corpus from the meshes in tests/data, and runs each target for a while.
+# of their own, seeds their corpus from the third-party meshes we hold, and runs each target for a
+# while.
 # Any crash, sanitizer report, broken invariant, leak or hang fails the run; the input that did it
 # is kept under <build>/artifacts and named in the output.
 #

@@ -184,6 +184,8 @@ void TestFaults::sourceChangesUnderTheRun_data()
         << "" << 0 << "fifo" << "The source file @ is not a file.";
     QTest::newRow("grows during the format check")
         << QString::fromStdString(kCheck) << 2 << "append" << "The source file @ changed while it was checked";
+    QTest::newRow("shrinks during the format check")
+        << QString::fromStdString(kCheck) << 2 << "truncate" << "The source file @ changed while it was checked";
     QTest::newRow("grows during the noise pass") << QString::fromStdString(kNoise) << 1 << "append"
                                                  << "The source file @ changed";
     QTest::newRow("shrinks during the noise pass") << QString::fromStdString(kNoise) << 1 << "truncate"

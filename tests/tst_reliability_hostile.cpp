@@ -81,6 +81,11 @@ Case build(const QString& recipe)
     }
     if (recipe == "NUL in a coordinate") // the number ends at the NUL; the record's text is kept
         return {kFlat + QByteArray("v 2\0 7 0\ng a\0b\n", 15), kFlatOut + QByteArray("v  2  7  0 \r\ng a\0b\r\n", 20)};
+    if (recipe == "not UTF-8") // stray, overlong, surrogate and beyond-Unicode sequences pass untouched
+        return {kFlat + "g \xff\xfe grp\nusemtl \xc3\x28 \xc0\xaf\n# \xed\xa0\x80 \xf4\x90\x80\x80\n"
+                        "v 2 2 0 \xff \x80\nv 3\xe9 3 0\n",
+                kFlatOut + "g \xff\xfe grp\r\nusemtl \xc3\x28 \xc0\xaf\r\n# \xed\xa0\x80 \xf4\x90\x80\x80\r\n"
+                           "v  2  2  0 \xff \x80\r\nv  3  3  0 \r\n"};
     if (recipe == "UTF-16") {
         const QString text = "# Würfel\r\nv 0 0 0\r\nv 1 2 3\r\nf 1 2 3\r\n";
         QByteArray utf16("\xff\xfe");
@@ -157,6 +162,7 @@ void TestHostile::hostileRecords_data()
     QTest::newRow("a million empty lines") << "million empty lines" << int(Unchecked) << int(Unchecked) << "";
     QTest::newRow("NUL bytes in a vertex and a group") << "NUL in a coordinate" << int(Unchecked) << int(Unchecked)
                                                        << "";
+    QTest::newRow("bytes that are not UTF-8 in records") << "not UTF-8" << int(Checked) << int(Checked) << "";
     QTest::newRow("UTF-16 text with its byte order mark") << "UTF-16" << int(Checked) << int(Checked) << "";
     QTest::newRow("a megabyte of random bytes") << "random bytes" << int(Checked) << int(Checked) << "?";
     QTest::newRow("-0, inf, nan, 1e-999, twenty-digit exponents") << "numbers at the edges" << int(Unchecked)

@@ -95,15 +95,17 @@ void TestKilled::initTestCase()
     m_cleanOutput = readAll(dir.filePath("out.obj"));
     QVERIFY(m_cleanOutput.size() > (3 << 20));
     QCOMPARE(readAll(dir.filePath("mesh.obj")), normalForm(m_original));
+    // ... and clears away the copy that a killed run had named but not yet put in place.
+    QCOMPARE(entries(dir.path()), (QStringList{"mesh.obj", "out.obj"}));
 }
 
 void TestKilled::killedAt_data()
 {
-    QTest::addColumn<int>("step");          // a wrapped call, or Step::None for a yield
-    QTest::addColumn<QString>("phase");     // the phase of that yield
-    QTest::addColumn<int>("yield");         // and its number within the phase
-    QTest::addColumn<bool>("normalised");   // the source afterwards: its normal form, else the original
-    QTest::addColumn<QString>("leftOver");  // a name beside the source that may remain, as a pattern
+    QTest::addColumn<int>("step");         // a wrapped call, or Step::None for a yield
+    QTest::addColumn<QString>("phase");    // the phase of that yield
+    QTest::addColumn<int>("yield");        // and its number within the phase
+    QTest::addColumn<bool>("normalised");  // the source afterwards: its normal form, else the original
+    QTest::addColumn<QString>("leftOver"); // a name beside the source that may remain, as a pattern
     const QString none;
     const QString named = ".mesh.obj.jitterform-*";
     const QString check = QString::fromStdString(kCheckLabel);
@@ -113,8 +115,8 @@ void TestKilled::killedAt_data()
     // The copy is complete and named, but not yet in the source's place: a hidden file stays.
     QTest::newRow("format check, at its rename") << int(Step::Rename) << none << 0 << false << named;
     QTest::newRow("format check, just after its rename") << int(Step::Renamed) << none << 0 << true << none;
-    QTest::newRow("scan for extents") << int(Step::None) << QString::fromStdString(kScanLabel) << 20000 << true
-                                      << "out.obj";
+    QTest::newRow("scan for extents")
+        << int(Step::None) << QString::fromStdString(kScanLabel) << 20000 << true << "out.obj";
     QTest::newRow("adding noise") << int(Step::None) << QString::fromStdString(kNoiseLabel) << 150000 << true
                                   << "out.obj";
 }
@@ -162,15 +164,19 @@ void TestKilled::killedAt()
 
     const QByteArray source = readAll(dir.filePath("mesh.obj"));
     QVERIFY2(source == (normalised ? normalForm(m_original) : m_original),
-             source == m_original ? "the source is the original" : source == normalForm(m_original) ? "the source is normalised" : "the source is damaged");
+             source == m_original               ? "the source is the original"
+             : source == normalForm(m_original) ? "the source is normalised"
+                                                : "the source is damaged");
     QStringList others = entries(dir.path());
     others.removeOne("mesh.obj");
     if (!others.isEmpty())
         qInfo("left beside the source: %s", qPrintable(others.join(", ")));
     if (!leftOver.isEmpty())
-        others = others.filter(QRegularExpression("^(?!" + QRegularExpression::wildcardToRegularExpression(
-                                                               leftOver, QRegularExpression::UnanchoredWildcardConversion) +
-                                                  "$)"));
+        others =
+            others.filter(QRegularExpression("^(?!" +
+                                             QRegularExpression::wildcardToRegularExpression(
+                                                 leftOver, QRegularExpression::UnanchoredWildcardConversion) +
+                                             "$)"));
     QCOMPARE(others, QStringList());
     // What a killed rename leaves is the complete copy, not a fragment of it.
     for (const QString& name : entries(dir.path()))
@@ -182,6 +188,8 @@ void TestKilled::killedAt()
     QCOMPARE(int(again.kind), int(CommandOutcome::Kind::Done));
     QCOMPARE(readAll(dir.filePath("out.obj")), m_cleanOutput);
     QCOMPARE(readAll(dir.filePath("mesh.obj")), normalForm(m_original));
+    // ... and clears away the copy that a killed run had named but not yet put in place.
+    QCOMPARE(entries(dir.path()), (QStringList{"mesh.obj", "out.obj"}));
 }
 
 QTEST_GUILESS_MAIN(TestKilled)
