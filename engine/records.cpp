@@ -28,7 +28,8 @@ double number(std::string_view field)
 // Reads x, y and z; the cursor is left on the fields after z. A field's number is the longest
 // number its text starts with; from_chars reads exactly that straight from the record, so the
 // common field is scanned once.
-FieldCursor readCoordinates(std::string_view record, std::string_view kind, double (&c)[3])
+FieldCursor readCoordinates(std::string_view record, std::string_view kind, double (&c)[3],
+                            std::string_view (&texts)[3])
 {
     const char* p = record.data();
     const char* const end = p + record.size();
@@ -48,8 +49,9 @@ FieldCursor readCoordinates(std::string_view record, std::string_view kind, doub
         const char* fieldEnd = stop;
         while (fieldEnd != end && !isSeparator(*fieldEnd))
             ++fieldEnd;
+        texts[axis] = std::string_view(p, static_cast<std::size_t>(fieldEnd - p));
         if (ec != std::errc())
-            c[axis] = number(std::string_view(p, static_cast<std::size_t>(fieldEnd - p)));
+            c[axis] = number(texts[axis]);
         p = fieldEnd;
     }
     return FieldCursor(std::string_view(p, static_cast<std::size_t>(end - p)));
@@ -97,7 +99,8 @@ void Extents::add(const Extents& later)
 void RecordFormatter::measureVertex(std::string_view record, Extents& box)
 {
     double c[3];
-    readCoordinates(record, "vertex", c);
+    std::string_view texts[3];
+    readCoordinates(record, "vertex", c, texts);
     box.add(c);
 }
 
@@ -127,7 +130,8 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
     m_generator.reseed(seed.key(daySalt));
 
     double c[3];
-    FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c);
+    std::string_view texts[3];
+    FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c, texts);
     const std::size_t start = out.size();
     // Room for the whole line at once: a record with megabytes of further fields grows the
     // output once, to its size, not by doubling.
@@ -144,7 +148,8 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
             if (const std::optional<double> sample = NoiseValue(m_generator, choice.algorithm))
                 c[axis] = c[axis] + noiseScale * *sample;
             if (!std::isfinite(c[axis]))
-                throw RecordFault("a coordinate with its noise is beyond the range of a double.");
+                throw RecordFault("the coordinate \"" + std::string(texts[axis].substr(0, 40)) +
+                                  "\" with its noise is beyond the range of a double.");
         }
         p = printNumber(c[axis], p);
     }
