@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# count_per_record.sh: heap allocations and system calls per record, from two inputs of which one
-# is twice the size of the other. What scales with the file shows in the difference; what a run
-# pays once (start-up, buffers, the first long line) cancels out.
+# count_per_record.sh: heap allocations and system calls per record, from inputs of different sizes.
+# What scales with the file shows in the difference; what a run pays once (start-up, buffers, the
+# first long line) cancels out.
 #
-#   bench/count_per_record.sh            # 20 MB and 40 MB inputs
+#   bench/count_per_record.sh            # 20 MB and 40 MB inputs, and the ~1 GB one if it is there
 #   bench/count_per_record.sh --mb 50    # 50 MB and 100 MB
+#   bench/count_per_record.sh --no-big   # without the ~1 GB input
+#   bench/count_per_record.sh --commit HEAD   # the committed tree, exported and built apart
 #
 # 1. alloc_count (built from bench/alloc_count.cpp) runs the format check and the conversion over
-#    both files with every allocation of the process counted, plain and with normals and quads.
-# 2. strace -c -f counts the system calls of jitterform-cli over both files (a fresh LF copy each, so
+#    the files with every allocation of the process counted, plain and with normals and quads; the
+#    ~1 GB input (22 million records) shows that what grows late in a run is bounded.
+# 2. strace -c -f counts the system calls of jitterform-cli over the files (a fresh LF copy each, so
 #    the format check rewrites it), plain and with -n -s. Per record = difference in calls over
-#    difference in lines; per MB likewise.
+#    difference in lines, smallest to largest input; per MB likewise.
 # Environment: BENCH_DIR, BUILD_DIR, PEERS_DIR as for run_bench.sh; ALLOC_TRACE=1 makes
 # alloc_count print the call stack of every allocation after the warm mark.
 # Exit status 1 when alloc_count finds allocations that grow with the file.
@@ -21,24 +24,29 @@ REPO="$(cd "$HERE/.." && pwd)"
 BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
 BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
 PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
-MB=20
+MB=20; COMMIT=""; BIG=1
 while (($#)); do
   case "$1" in
     --mb) MB="$2"; shift ;;
+    --commit) COMMIT="$2"; shift ;;
+    --no-big) BIG=0 ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "count_per_record.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
 
-TREE="$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)$([ -z "$(git -C "$REPO" status --porcelain -- engine cli text path 2>/dev/null)" ] || echo ' with uncommitted changes in engine/, cli/, text/ or path/')"
+# shellcheck source=common.sh
+. "$HERE/common.sh"
+use_tree "$COMMIT"
+if [ -n "$COMMIT" ]; then BUILD_DIR="$SOURCE_ROOT/build"; fi
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 if ! command -v strace >/dev/null; then
   as_root apt-get update -qq
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends strace
 fi
 mkdir -p "$BUILD_DIR"
-cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+cmake -S "$SOURCE_ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
       -DJITTERFORM_BUILD_UI=OFF >"$BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$BUILD_DIR/bench-cmake.log"; exit 1; }
 ninja -C "$BUILD_DIR" jitterform-cli alloc_count >"$BUILD_DIR/bench-ninja.log" 2>&1 || { tail -40 "$BUILD_DIR/bench-ninja.log"; exit 1; }
 CLI="$BUILD_DIR/cli/jitterform-cli"
@@ -52,6 +60,8 @@ make_input() { # file mb
 }
 make_input "$SMALL" "$MB"
 make_input "$LARGE" $((MB * 2))
+INPUTS=("$SMALL" "$LARGE")
+if ((BIG)) && [ -s "$BENCH_DIR/mesh-1g.obj" ]; then INPUTS+=("$BENCH_DIR/mesh-1g.obj"); LARGE="$BENCH_DIR/mesh-1g.obj"; fi
 
 echo "## Allocations per record"
 echo
@@ -60,9 +70,9 @@ echo
 # A failed check (an allocation that scales with the file) is reported, and the system calls are
 # still counted.
 status=0
-"$BUILD_DIR/bench/alloc_count" "$SMALL" "$LARGE" || status=1
+"$BUILD_DIR/bench/alloc_count" "${INPUTS[@]}" || status=1
 echo
-"$BUILD_DIR/bench/alloc_count" --normals --split "$SMALL" "$LARGE" || status=1
+"$BUILD_DIR/bench/alloc_count" --normals --split "${INPUTS[@]}" || status=1
 echo
 
 WORK="$(mktemp -d "$BENCH_DIR/strace-XXXXXX")"

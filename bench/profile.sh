@@ -35,17 +35,10 @@ while (($#)); do
   esac
   shift
 done
-SOURCE_ROOT="$REPO"
-if [ -n "$COMMIT" ]; then
-  SHORT="$(git -C "$REPO" rev-parse --short "$COMMIT")"
-  SOURCE_ROOT="$BENCH_DIR/src-prof-$SHORT"
-  rm -rf "$SOURCE_ROOT"; mkdir -p "$SOURCE_ROOT"
-  git -C "$REPO" archive "$COMMIT" | tar -x -C "$SOURCE_ROOT"
-  PROF_DIR="$SOURCE_ROOT/build-prof"
-  TREE="commit $SHORT (exported, built apart from the working tree)"
-else
-  TREE="$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)$([ -z "$(git -C "$REPO" status --porcelain -- engine cli text path 2>/dev/null)" ] || echo ' with uncommitted changes in engine/, cli/, text/ or path/')"
-fi
+# shellcheck source=common.sh
+. "$HERE/common.sh"
+use_tree "$COMMIT"
+if [ -n "$COMMIT" ]; then PROF_DIR="$SOURCE_ROOT/build-prof"; fi
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 missing=()
 ((PERF)) && ! command -v perf >/dev/null && missing+=(linux-perf)

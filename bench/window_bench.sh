@@ -6,7 +6,9 @@
 #   bench/window_bench.sh              # 3 runs of each
 #   bench/window_bench.sh --runs 5
 #   bench/window_bench.sh --mb 100     # on a ~100 MB input instead
-# Environment: BENCH_DIR, PEERS_DIR as for run_bench.sh; UI_BUILD_DIR (default build-bench-ui).
+#   bench/window_bench.sh --commit HEAD  # the committed tree, exported and built apart (git archive)
+# Environment: BENCH_DIR, PEERS_DIR as for run_bench.sh; UI_BUILD_DIR (default build-bench-ui, or
+# build-ui in the exported tree).
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -14,19 +16,24 @@ REPO="$(cd "$HERE/.." && pwd)"
 BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
 PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
 UI_BUILD_DIR="${UI_BUILD_DIR:-$REPO/build-bench-ui}"
-RUNS=3; MB=1000
+RUNS=3; MB=1000; COMMIT=""
 while (($#)); do
   case "$1" in
     --runs) RUNS="$2"; shift ;;
     --mb) MB="$2"; shift ;;
+    --commit) COMMIT="$2"; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "window_bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
 
+# shellcheck source=common.sh
+. "$HERE/common.sh"
+use_tree "$COMMIT"
+if [ -n "$COMMIT" ]; then UI_BUILD_DIR="$SOURCE_ROOT/build-ui"; fi
 mkdir -p "$UI_BUILD_DIR" "$BENCH_DIR"
-cmake -S "$REPO" -B "$UI_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DJITTERFORM_BUILD_UI=ON \
+cmake -S "$SOURCE_ROOT" -B "$UI_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DJITTERFORM_BUILD_UI=ON \
       >"$UI_BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$UI_BUILD_DIR/bench-cmake.log"; exit 1; }
 ninja -C "$UI_BUILD_DIR" window_bench jitterform-cli >"$UI_BUILD_DIR/bench-ninja.log" 2>&1 ||
   { tail -40 "$UI_BUILD_DIR/bench-ninja.log"; exit 1; }
@@ -37,7 +44,8 @@ if [ ! -s "$INPUT" ]; then
   mv "$INPUT.part" "$INPUT"
 fi
 cat "$INPUT" >/dev/null
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+echo "tree: $TREE; $(nproc) cores; $(date -u '+%Y-%m-%d %H:%M UTC')" >&2
+echo "load average before: $(load_now)" >&2
 QT_QPA_PLATFORM=offscreen "$UI_BUILD_DIR/bench/window_bench" --runs "$RUNS" --cli "$UI_BUILD_DIR/cli/jitterform-cli" "$INPUT" \
   2> >(grep -v XDG_RUNTIME_DIR >&2)
-echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+echo "load average after: $(load_now)" >&2

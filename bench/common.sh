@@ -1,0 +1,54 @@
+# common.sh: sourced by the bench scripts. Puts the tree to measure in SOURCE_ROOT and a line that
+# names it in TREE.
+#
+#   use_tree ""      the working tree (TREE says when engine/, cli/, text/ or path/ have edits)
+#   use_tree REV     the committed tree REV, exported with git archive into $BENCH_DIR/src-<short>,
+#                    so that edits in progress in the working tree cannot change what is measured;
+#                    its bench/ is then replaced by the working tree's
+#
+# An export is made once per commit and then reused with its build folders: a commit cannot change,
+# and a second script on the same commit then needs no second build. The .exported mark is written
+# last, so an export that was interrupted is made again.
+use_tree() { # rev
+  if [ -z "$1" ]; then
+    SOURCE_ROOT="$REPO"
+    TREE="$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+    [ -z "$(git -C "$REPO" status --porcelain -- engine cli text path 2>/dev/null)" ] ||
+      TREE+=" with uncommitted changes in engine/, cli/, text/ or path/"
+    return
+  fi
+  local short
+  short="$(git -C "$REPO" rev-parse --short "$1^{commit}")" || exit 2
+  SOURCE_ROOT="$BENCH_DIR/src-$short"
+  if [ ! -e "$SOURCE_ROOT/.exported" ]; then
+    rm -rf "$SOURCE_ROOT"; mkdir -p "$SOURCE_ROOT"
+    git -C "$REPO" archive "$short" | tar -x -C "$SOURCE_ROOT"
+    touch "$SOURCE_ROOT/.exported"
+  fi
+  # The measuring tools are always the working tree's, so that a fix to them applies to the
+  # measurement of an older commit too; they build against that commit's engine.
+  cp -a "$REPO/bench/." "$SOURCE_ROOT/bench/"
+  TREE="commit $short (exported, built apart from the working tree)"
+}
+
+# The load average now, as "1 5 15" minutes.
+load_now() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# CPU seconds the whole machine has spent busy since boot (all cores; idle and I/O wait left out).
+busy_seconds() {
+  awk -v hz="$(getconf CLK_TCK)" '/^cpu / {print ($2 + $3 + $4 + $7 + $8 + $9) / hz; exit}' /proc/stat
+}
+
+# Waits until the rest of the machine is quiet: less than QUIET_CORES cores' worth (default 0.2)
+# busy over one second, seen twice in a row, or until QUIET_WAIT seconds (default 180) have gone by.
+# Other people's builds and tests on a two-core machine otherwise decide the timings. Prints the
+# busy share it last saw, in cores.
+wait_quiet() {
+  local limit="${QUIET_CORES:-0.2}" deadline=$((SECONDS + ${QUIET_WAIT:-180})) calm=0 a b busy
+  while :; do
+    a=$(busy_seconds); sleep 1; b=$(busy_seconds)
+    busy=$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", b - a}')
+    if awk -v x="$busy" -v l="$limit" 'BEGIN {exit !(x < l)}'; then calm=$((calm + 1)); else calm=0; fi
+    if ((calm >= 2 || SECONDS >= deadline)); then echo "$busy"; return; fi
+  done
+}
