@@ -56,11 +56,14 @@ void TestScreenshots::windows()
     jf::frmMain1 window(fakes.services());
     const QString source = dir.filePath(QStringLiteral("teapot.obj"));
     QVERIFY(jf::testing::writeFile(source, jf::testing::meshText(6000)));
-    window.txtSource->setText(jf::testing::lower(source));
-    window.txtDestination->setText(jf::testing::lower(dir.filePath(QStringLiteral("teapot_n.obj"))));
+    // The pictures show a folder a user would have, not the test's temporary one.
+    window.txtSource->setText(QStringLiteral("/home/artist/meshes/teapot.obj"));
+    window.txtDestination->setText(QStringLiteral("/home/artist/meshes/teapot_n.obj"));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(window.grab().save(target(QStringLiteral("main-window"))));
+    window.txtSource->setText(jf::testing::lower(source));
+    window.txtDestination->setText(jf::testing::lower(dir.filePath(QStringLiteral("teapot_n.obj"))));
 
     window.events().setThrottle(1, 0);
     bool grabbed = false;
