@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <future>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -222,9 +223,12 @@ public:
 
     // Gives the copy the source's permissions and owner, puts it on disk, and renames it over the
     // source in one step.
-    void replaceTarget(const struct stat& source)
+    void replaceTarget(const struct stat& source, EventLoop& events)
     {
-        m_out->sync();
+        std::future<void> synced = std::async(std::launch::async, [this] { m_out->sync(); });
+        while (synced.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+            events.serveWhileWaiting();
+        synced.get(); // a failure of the sync surfaces here
         const int fd = m_out->fd();
         if (::fchmod(fd, source.st_mode & 07777) != 0)
             throwSystemError("Cannot set the permissions of the normalised copy of", m_target, errno);
@@ -429,7 +433,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
             ::stat(target.c_str(), &now) != 0 || !sameFileState(info, now))
             throw EngineError("The source file " + sourcePath +
                               " changed while it was checked; it was left as it is now.");
-        copy.replaceTarget(info);
+        copy.replaceTarget(info, host.events);
         result.rewritten = true;
     } catch (const EngineError& error) {
         result.error = error.what();

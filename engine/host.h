@@ -63,6 +63,10 @@ class EventLoop
 public:
     virtual ~EventLoop() = default;
     virtual void yield() = 0;
+    // Called every few milliseconds while the engine waits for the disk between records (putting
+    // a normalised copy of a large source on the disk can take a second), so that the window
+    // stays served; by default the same as a yield.
+    virtual void serveWhileWaiting() { yield(); }
     // True when the whole command is to stop (the command line's Ctrl-C): no further phase starts.
     virtual bool interrupted() const { return false; }
 };

@@ -96,6 +96,9 @@ public:
         if (onYield)
             onYield(yields);
     }
+    // Waits on the disk are counted apart: how often they come depends on the disk's speed.
+    long waits = 0;
+    void serveWhileWaiting() override { ++waits; }
     bool interrupted() const override { return stop; }
 };
 

@@ -34,6 +34,12 @@ void EventYield::yield()
         serve();
 }
 
+void EventYield::serveWhileWaiting()
+{
+    if (m_clock.nsecsElapsed() - m_lastServed >= m_serveIntervalNs)
+        serve();
+}
+
 void EventYield::setThrottle(unsigned maxCallsPerClockRead, qint64 serveIntervalMs)
 {
     m_maxStride = maxCallsPerClockRead > 0 ? maxCallsPerClockRead : 1;

@@ -23,6 +23,9 @@ public:
     EventYield() { start(); }
 
     void yield() override;
+    // Between records the calls come milliseconds apart, so the stride that spaces the clock reads
+    // of per-record yields would leave the window unserved for seconds.
+    void serveWhileWaiting() override;
     bool interrupted() const override { return m_interrupted; }
 
     // Before each run: the first yield serves the events, so a status window just shown is painted.
