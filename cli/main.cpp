@@ -248,7 +248,10 @@ int main(int argc, char* argv[])
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet("help")) {
-        std::cout << parser.helpText().toStdString();
+        // Without an application object the parser cannot know the program's name.
+        std::cout << parser.helpText()
+                         .replace(QStringLiteral("<executable_name>"), QStringLiteral("jitterform-cli"))
+                         .toStdString();
         return kExitDone;
     }
     if (parser.isSet(version)) {
