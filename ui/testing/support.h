@@ -6,12 +6,17 @@
 #include "engine/command.h"
 #include "engine/host.h"
 #include "text/casemap.h"
+#include "ui/frmmain1.h"
+#include "ui/frmstatus.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QSettings>
 #include <QString>
+#include <QPushButton>
+#include <QTimer>
 
+#include <functional>
 #include <string>
 
 namespace jf::testing {
@@ -58,6 +63,31 @@ inline QByteArray meshText(int vertices)
         }
     }
     return text;
+}
+
+inline QSettings storedSettings()
+{
+    return QSettings(QStringLiteral("Jitterform"), QStringLiteral("Jitterform"));
+}
+
+inline const QString kCheck = QStringLiteral("Checking OBJ file format ...");
+inline const QString kScan = QStringLiteral("scan for extents ...");
+inline const QString kNoise = QStringLiteral("adding noise to verticies ...");
+
+// The phase the status window shows; empty when it is hidden.
+inline QString phaseOf(const frmMain1& window)
+{
+    const frmStatus* status = window.status();
+    return status != nullptr && status->isVisible() ? QString::fromStdString(status->label()) : QString();
+}
+
+// Presses Convert with `action` called each time the run serves its events.
+inline void convertWith(frmMain1& window, const std::function<void()>& action)
+{
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, action);
+    timer.start(0);
+    window.cmdConvert->click();
 }
 
 inline DayClock fixedDay(double oleDate = 46000.25)
@@ -123,6 +153,20 @@ inline CommandOutcome convertDirectly(PlainOptions& options, const DayClock& clo
     NullPrompts prompts;
     const EngineHost host{options, status, events, clock};
     return runConvertCommand(host, prompts);
+}
+
+// What the engine alone makes of `mesh` in `folder`, on the tests' fixed day.
+inline QByteArray directOutput(const QByteArray& mesh, const QString& folder, PlainOptions options = {})
+{
+    const QString source = folder + QStringLiteral("/Cube.obj");
+    const QString destination = folder + QStringLiteral("/cube_n.obj");
+    QFile::remove(destination);
+    writeFile(source, mesh);
+    options.source = QFile::encodeName(source).toStdString();
+    options.destination = QFile::encodeName(destination).toStdString();
+    if (convertDirectly(options, fixedDay()).kind != CommandOutcome::Kind::Done)
+        qWarning("the direct run did not finish");
+    return readFile(destination);
 }
 
 } // namespace jf::testing
