@@ -417,6 +417,13 @@ CheckResult CheckObjFormat(const EngineHost& host)
             host.status.setValue(static_cast<float>(position));
             if (cancelRequested()) {
                 result.cancelled = true;
+                // A second descriptor keeps the copy alive past its close here, so that its pages
+                // are freed on a helper thread and the next phase starts at once.
+                if (const int held = copy.created() ? ::dup(copy.out().fd()) : -1; held >= 0)
+                    result.dropping = std::async(std::launch::async, [held] {
+                        [[maybe_unused]] const int ignored = ::ftruncate(held, 0);
+                        ::close(held);
+                    }).share();
                 return result; // the copy goes, the source stays as it was
             }
             host.events.yield();

@@ -3,6 +3,7 @@
 #include "engine/host.h"
 
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 
@@ -55,6 +56,9 @@ struct CheckResult
     // Why the source was left as it was although it is not in normal form (it may not be
     // written, say); empty otherwise. The conversion reads such a source just as well.
     std::string keptReason;
+    // A cancelled check's copy being freed beside the conversion that follows (a gigabyte's pages
+    // take tens of milliseconds to free); whoever holds the result waits for it at the end.
+    std::shared_future<void> dropping;
 };
 
 // The format check: the source is rewritten in place, atomically, with CR LF line ends and "#IND"
