@@ -14,6 +14,8 @@ void checkPart(const std::string& part, const std::string& input)
 {
     FUZZ_CHECK_MSG(trimBlanks(part) == part, printable(input) + " -> [" + printable(part) + "]");
     FUZZ_CHECK_MSG(toUpperText(part) == part, printable(input) + " -> [" + printable(part) + "]");
+    // Upper-casing may lengthen a UTF-8 text threefold at most.
+    FUZZ_CHECK(part.size() <= 3 * input.size());
 }
 
 } // namespace
@@ -48,8 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (!name.empty())
         FUZZ_CHECK(path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0);
     FUZZ_CHECK(fresh.isEmpty() == name.empty());
-    // Upper-casing may lengthen a UTF-8 text threefold at most; Path adds a separator and a dot.
-    FUZZ_CHECK(path.size() <= 3 * input.size() + 2);
+    // Path is its parts with at most a separator and a dot between them (each part is bounded by
+    // checkPart). A drive-letter path whose colon follows a separator ("\\a:") gives the text
+    // before the colon to both the drive and the folder: the whole may pass three times the input.
+    FUZZ_CHECK(path.size() <= fresh.Drive().size() + fresh.Directory().size() + fresh.File().size() +
+                                  fresh.Extension().size() + 2);
 
     // A descriptor that held other parts and a file number comes out of Split the same as a new one.
     FileDescriptor used(style);
