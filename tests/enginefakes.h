@@ -21,20 +21,16 @@ namespace jf::test {
 class FakeOptions : public ConversionOptions
 {
 public:
-    std::string source;
-    std::string destination;
-    std::string intensity = "0.1";
+    std::string source, destination, intensity = "0.1";
     int algorithm = White;
     int x = Checked, y = Checked, z = Checked;
-    int normals = Unchecked;
-    int split = Unchecked;
-    mutable int algorithmReads = 0;
+    int normals = Unchecked, split = Unchecked;
 
     std::string sourceText() const override { return source; }
     std::string destinationText() const override { return destination; }
     void setDestinationText(std::string_view text) override { destination = text; }
     std::string intensityText() const override { return intensity; }
-    int algorithmIndex() const override { return ++algorithmReads, algorithm; }
+    int algorithmIndex() const override { return algorithm; }
     int xValue() const override { return x; }
     int yValue() const override { return y; }
     int zValue() const override { return z; }
@@ -45,8 +41,7 @@ public:
 class FakeStatus : public StatusView
 {
 public:
-    std::string caption;
-    std::string labelText;
+    std::string caption, labelText;
     std::vector<std::string> labels; // every label set, in order
     float min = 0, max = 0, value = 0;
     std::vector<float> values; // every value set since the last show()
@@ -56,11 +51,7 @@ public:
 
     void setCaption(std::string_view text) override { caption = text; }
     std::string label() const override { return labelText; }
-    void setLabel(std::string_view text) override
-    {
-        labelText = text;
-        labels.emplace_back(text);
-    }
+    void setLabel(std::string_view text) override { labels.emplace_back(labelText = text); }
     void setMin(float v) override { min = v; }
     void setMax(float v) override { max = v; }
     void setValue(float v) override
@@ -69,36 +60,24 @@ public:
         if (recordValues)
             values.push_back(v);
     }
-    void show() override
-    {
-        ++shows;
-        visible = true;
-        values.clear();
-    }
-    void hide() override
-    {
-        ++hides;
-        visible = false;
-    }
+    void show() override { ++shows, visible = true, values.clear(); }
+    void hide() override { ++hides, visible = false; }
 };
 
 class FakeEvents : public EventLoop
 {
 public:
     long yields = 0;
-    // Runs at every yield with the yield's 1-based number.
-    std::function<void(long)> onYield;
+    std::function<void(long)> onYield; // at every yield, with its 1-based number
     bool stop = false;
 
     void yield() override
     {
-        ++yields;
-        if (onYield)
+        if (++yields; onYield)
             onYield(yields);
     }
-    // Waits on the disk are counted apart: how often they come depends on the disk's speed.
-    long waits = 0;
-    void serveWhileWaiting() override { ++waits; }
+    // Not a yield: how often the engine waits on the disk depends on the disk's speed.
+    void serveWhileWaiting() override {}
     bool interrupted() const override { return stop; }
 };
 
@@ -112,20 +91,19 @@ inline void pressCancel(StatusView& status)
 class FakePrompts : public CommandPrompts
 {
 public:
-    std::vector<std::string> problems;
-    std::vector<std::string> questions;
+    std::vector<std::string> problems, questions, focus;
     bool answer = true;
-    std::vector<std::string> focus;
 
     void problem(std::string_view message) override { problems.emplace_back(message); }
-    bool confirm(std::string_view message) override
-    {
-        questions.emplace_back(message);
-        return answer;
-    }
+    bool confirm(std::string_view message) override { return questions.emplace_back(message), answer; }
     void focusSource() override { focus.emplace_back("txtSource"); }
     void focusDestination() override { focus.emplace_back("txtDestination"); }
 };
+
+inline std::string bytes(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
 // One engine set-up on a source and destination in a folder of the test's.
 struct Rig
@@ -134,25 +112,31 @@ struct Rig
     FakeStatus status;
     FakeEvents events;
     EngineHost host{options, status, events, [] { return 45000.0; }};
+
+    void files(const QString& source, const QString& destination)
+    {
+        options.source = bytes(source);
+        options.destination = bytes(destination);
+    }
+    void cancelAt(long yield)
+    {
+        events.onYield = [this, yield](long n) {
+            if (n == yield)
+                pressCancel(status);
+        };
+    }
 };
 
 inline QByteArray readAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-inline std::string bytes(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
 }
 
 // Splits output at its CR LF line ends; fails (returns an empty list) if any line end is another.
