@@ -1,14 +1,10 @@
 // The whole conversion over an in-memory source, with fuzzed options and a fuzzed event during the
-// run, held against what the records say the output must be:
-//  - every record that is neither a vertex, nor a noised normal, nor a split quad comes out byte for
-//    byte and in order; empty records not at all;
-//  - a vertex (a noised normal) comes out as "v " ("vn ") and three printed numbers followed by its
-//    further fields, each number within |amplitude| of its input, and exactly its input on an axis
-//    without noise;
-//  - a split quad comes out as its two triangles in print zones;
-//  - so the output has one line per non-empty record plus one per split quad;
-//  - the same input twice gives the same bytes, with and without helper threads; copies of a line with the same options, the same line;
-//  - a fault stops the run with a message that names the line, and leaves no destination.
+// run, held against what the records say the output must be: records that are neither vertices,
+// nor noised normals, nor split quads byte for byte and in order (empty ones not at all); a vertex
+// ("v ", or "vn " for a noised normal) as three printed numbers, each within |amplitude| of its
+// input and exactly it on an axis without noise, then its further fields; a split quad as its two
+// triangles in print zones; the same bytes with and without helper threads, and for copies of a
+// line under the same options; a fault stops the run naming the line and leaves no destination.
 // Header bytes (missing ones read as 0):
 //  0: chkX, chkY, chkZ (two bits each: unchecked, checked, grayed, checked), chkNormals, chkSplit
 //  1: the algorithm index, -1 to 3      2: the intensity text, from a table
@@ -17,117 +13,48 @@
 
 #include "engine/convert.h"
 #include "fuzzsupport.h"
+#include "tests/enginefakes.h"
 #include "text/number.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstring>
-#include <dirent.h>
 #include <limits>
 #include <map>
 #include <optional>
 
 using namespace jf;
 using namespace jf::fuzz;
+using jf::test::FakeOptions;
 
 namespace {
 
 constexpr std::size_t kHeader = 7;
-const char* const kIntensities[] = {"0.1", "1",     "-2",     "0",      "abc",  "1e-300", "1e300", " 0 . 5 e 1",
-                                    "3",   "1e999", "-0.001", "123456", "0.25", "+.5",    "7e",    "1.#IND"};
-
-struct Options : ConversionOptions
-{
-    std::string source, destination, intensity;
-    int algorithm = White;
-    int axes[3] = {Checked, Checked, Checked};
-    int normals = Unchecked, split = Unchecked;
-
-    std::string sourceText() const override { return source; }
-    std::string destinationText() const override { return destination; }
-    void setDestinationText(std::string_view text) override { destination = text; }
-    std::string intensityText() const override { return intensity; }
-    int algorithmIndex() const override { return algorithm; }
-    int xValue() const override { return axes[0]; }
-    int yValue() const override { return axes[1]; }
-    int zValue() const override { return axes[2]; }
-    int normalsValue() const override { return normals; }
-    int splitValue() const override { return split; }
-};
-
-struct Status : StatusView
-{
-    std::string caption, text;
-    int phase = 0; // 1 the format check or the scan, 2 the noise pass
-    long phaseYields = 0;
-    std::vector<long> yieldsPerPhase;
-    bool visible = false;
-    void setCaption(std::string_view t) override { caption = t; }
-    std::string label() const override { return text; }
-    void setLabel(std::string_view t) override { text = t; }
-    void setMin(float) override {}
-    void setMax(float) override {}
-    void setValue(float) override {}
-    void show() override
-    {
-        ++phase;
-        yieldsPerPhase.push_back(0);
-        visible = true;
-    }
-    void hide() override { visible = false; }
-};
+const char* const kIntensities[] = {"0.1",   "1",          "-2", "0",     "abc",    "1e-300",
+                                    "1e300", " 0 . 5 e 1", "3",  "1e999", "-0.001", "123456",
+                                    "0.25",  "+.5",        "7e", "1.#IND"};
 
 enum class Event { None, ToggleX, ToggleNormals, ToggleSplit, ChangeAlgorithm, CancelScan, CancelNoise };
 
-struct Events : EventLoop
+void change(FakeOptions& o, Event e)
 {
-    Status* status = nullptr;
-    Options* options = nullptr;
-    Event event = Event::None;
-    long atRecord = 0;
-    void yield() override
-    {
-        const long n = ++status->yieldsPerPhase.back();
-        if (n != atRecord)
-            return;
-        const int phase = status->phase;
-        switch (event) {
-        case Event::None:
-            break;
-        case Event::ToggleX:
-        case Event::ToggleNormals:
-        case Event::ToggleSplit:
-        case Event::ChangeAlgorithm:
-            if (phase == 2)
-                change(*options, event);
-            break;
-        case Event::CancelScan:
-        case Event::CancelNoise:
-            if (phase == (event == Event::CancelScan ? 1 : 2))
-                CancelRequested.store(kTrue);
-            break;
-        }
-    }
-    static void change(Options& o, Event e)
-    {
-        if (e == Event::ToggleX)
-            o.axes[0] = o.axes[0] == Checked ? Unchecked : Checked;
-        else if (e == Event::ToggleNormals)
-            o.normals = o.normals == Checked ? Unchecked : Checked;
-        else if (e == Event::ToggleSplit)
-            o.split = o.split == Checked ? Grayed : Checked;
-        else if (e == Event::ChangeAlgorithm)
-            o.algorithm = (o.algorithm + 2) % 5 - 1;
-    }
-};
+    if (e == Event::ToggleX)
+        o.x = o.x == Checked ? Unchecked : Checked;
+    else if (e == Event::ToggleNormals)
+        o.normals = o.normals == Checked ? Unchecked : Checked;
+    else if (e == Event::ToggleSplit)
+        o.split = o.split == Checked ? Grayed : Checked;
+    else if (e == Event::ChangeAlgorithm)
+        o.algorithm = (o.algorithm + 2) % 5 - 1;
+}
 
 struct Config
 {
-    Options options;
+    FakeOptions options;
     Event event = Event::None;
     long atRecord = 0;
     int day = 45000;
@@ -140,8 +67,9 @@ Config readConfig(const std::uint8_t* bytes, std::size_t size)
     std::memcpy(h, bytes, std::min(size, kHeader));
     Config c;
     const int checks[4] = {Unchecked, Checked, Grayed, Checked};
-    for (int axis = 0; axis < 3; ++axis)
-        c.options.axes[axis] = checks[(h[0] >> (2 * axis)) & 3];
+    c.options.x = checks[h[0] & 3];
+    c.options.y = checks[(h[0] >> 2) & 3];
+    c.options.z = checks[(h[0] >> 4) & 3];
     c.options.normals = (h[0] & 0x40) ? Checked : Unchecked;
     c.options.split = (h[0] & 0x80) ? Checked : Unchecked;
     c.options.algorithm = h[1] % 5 - 1;
@@ -153,25 +81,14 @@ Config readConfig(const std::uint8_t* bytes, std::size_t size)
     return c;
 }
 
-struct Run
-{
-    std::optional<std::string> error;
-    RunSummary summary;
-    std::string output;
-    bool destinationExists = false;
-    std::vector<long> yieldsPerPhase;
-    bool statusVisible = false;
-};
-
 std::string g_folder;
 
-std::string readFile(const std::string& path, bool* exists)
+std::optional<std::string> readFile(const std::string& path)
 {
-    std::string data;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    *exists = fd >= 0;
     if (fd < 0)
-        return data;
+        return std::nullopt;
+    std::string data;
     char block[65536];
     for (ssize_t n; (n = ::read(fd, block, sizeof block)) > 0;)
         data.append(block, static_cast<std::size_t>(n));
@@ -179,53 +96,80 @@ std::string readFile(const std::string& path, bool* exists)
     return data;
 }
 
-Run convert(const Config& config, const std::string& source, int workers)
+struct Run
 {
-    Options options = config.options;
+    std::optional<std::string> error;
+    RunSummary summary;
+    std::optional<std::string> output; // none: no destination
+    std::vector<long> yieldsPerPhase;  // the format check or the scan, then the noise pass
+    bool statusVisible = false;
+    CheckResult checked;
+};
+
+// Runs the check (`check`) or the conversion of `source`, the event acting at its record.
+Run run(const Config& config, const std::string& source, int workers, bool check = false)
+{
+    FakeOptions options = config.options;
     options.source = source;
     options.destination = g_folder + "/out.obj";
     ::unlink(options.destination.c_str());
-    Status status;
-    Events events;
-    events.status = &status;
-    events.options = &options;
-    events.event = config.event;
-    events.atRecord = config.atRecord;
-    const double day = config.day;
-    EngineHost host{options, status, events, [day] { return day; }};
+    test::FakeStatus status;
+    status.recordValues = false;
+    test::FakeEvents events;
+    Run result;
+    events.onYield = [&](long) {
+        result.yieldsPerPhase.resize(std::size_t(std::max(status.shows, 1)));
+        if (++result.yieldsPerPhase.back() != config.atRecord)
+            return;
+        if (config.event == Event::CancelScan || config.event == Event::CancelNoise)
+            if (status.shows == (config.event == Event::CancelScan ? 1 : 2))
+                CancelRequested.store(kTrue);
+        if (status.shows == 2)
+            change(options, config.event);
+    };
+    EngineHost host{options, status, events, [day = double(config.day)] { return day; }};
     host.workers = workers;
     CancelRequested.store(kFalse);
-    const RunResult result = ConvertMesh(host);
-    Run run;
-    run.error = result.error;
-    run.summary = result.summary;
-    run.output = readFile(options.destination, &run.destinationExists);
-    run.yieldsPerPhase = status.yieldsPerPhase;
-    run.statusVisible = status.visible;
+    if (check) {
+        result.checked = CheckObjFormat(host);
+        result.error = result.checked.error;
+    } else {
+        const RunResult converted = ConvertMesh(host);
+        result.error = converted.error;
+        result.summary = converted.summary;
+        result.output = readFile(options.destination);
+    }
+    result.yieldsPerPhase.resize(std::size_t(status.shows));
+    result.statusVisible = status.visible;
     ::unlink(options.destination.c_str());
-    return run;
+    return result;
 }
 
 // The options in effect for record `index` (1-based) of the noise pass.
-Options optionsAt(const Config& config, std::size_t index)
+FakeOptions optionsAt(const Config& config, std::size_t index)
 {
-    Options o = config.options;
-    const bool change = config.event != Event::None && config.event != Event::CancelScan &&
-                        config.event != Event::CancelNoise;
-    if (change && index >= std::size_t(config.atRecord))
-        Events::change(o, config.event);
+    FakeOptions o = config.options;
+    if (index >= std::size_t(config.atRecord))
+        change(o, config.event);
     return o;
 }
 
-bool withNoise(const Options& o, int axis)
+bool withNoise(const FakeOptions& o, int axis)
 {
-    return o.axes[axis] == Checked && o.algorithm >= 0 && o.algorithm <= 2;
+    return (axis == 0 ? o.x : axis == 1 ? o.y : o.z) == Checked && o.algorithm >= 0 && o.algorithm <= 2;
 }
 
-std::string afterPath(const std::string& message)
+// Which faults a vertex (a noised normal) may be reported with: too few coordinates, or one beyond
+// a double; which of two faults of one record is named is the engine's choice.
+std::vector<std::string> faultsOf(const std::vector<std::string_view>& fields, bool normal)
 {
-    const std::size_t at = message.find(", line ");
-    return at == std::string::npos ? message : message.substr(at);
+    std::vector<std::string> faults;
+    if (fields.size() < 4)
+        faults.push_back(normal ? "a normal needs three coordinates" : "a vertex needs three coordinates");
+    for (std::size_t f = 1; f < fields.size() && f < 4; ++f)
+        if (textToNumber(fields[f]).overflow)
+            faults.push_back("the number \"");
+    return faults;
 }
 
 // What the records demand of the run, checked against what it did.
@@ -233,39 +177,27 @@ void checkRun(const Config& config, const std::vector<ReferenceRecord>& records,
 {
     const long recordCount = static_cast<long>(records.size());
     FUZZ_CHECK(!run.statusVisible);
-    const std::string detail = run.error ? *run.error : std::string();
+    const std::string detail = run.error.value_or("");
+    const auto failedWith = [&](std::size_t index, const std::vector<std::string>& faults) {
+        const std::string line = ", line " + std::to_string(index + 1) + ": ";
+        bool named = false;
+        for (const std::string& fault : faults)
+            named |= detail.find(line + fault) != std::string::npos;
+        FUZZ_CHECK_MSG(named, detail + " (expected" + line + faults.front() + ")");
+        FUZZ_CHECK(!run.output);
+    };
 
     // Pass 1: the box of the vertices measured, or the first fault among them.
     const bool scanCancelled = config.event == Event::CancelScan && config.atRecord <= recordCount;
     const std::size_t measured = scanCancelled ? std::size_t(config.atRecord) : records.size();
     bool first = true;
     double low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
-    // A record with a fault stops the run with a message that names its line. Which of two faults
-    // of one record is named (too few coordinates, one beyond a double) is the engine's choice.
-    const auto faultAt = [&](std::size_t index, const std::vector<std::string>& faults) {
-        const std::string line = ", line " + std::to_string(index + 1) + ": ";
-        FUZZ_CHECK_MSG(run.error, "expected a failure at" + line + faults.front());
-        bool named = false;
-        for (const std::string& fault : faults)
-            named |= run.error->find(line + fault) != std::string::npos;
-        FUZZ_CHECK_MSG(named, detail + " (expected" + line + faults.front() + ")");
-        FUZZ_CHECK(!run.destinationExists);
-    };
-    const auto faultsOf = [](const std::vector<std::string_view>& fields, bool normal) {
-        std::vector<std::string> faults;
-        if (fields.size() < 4)
-            faults.push_back(normal ? "a normal needs three coordinates" : "a vertex needs three coordinates");
-        for (std::size_t f = 1; f < fields.size() && f < 4; ++f)
-            if (textToNumber(fields[f]).overflow)
-                faults.push_back("the number \"");
-        return faults;
-    };
     for (std::size_t i = 0; i < measured; ++i) {
         const std::vector<std::string_view> fields = referenceFields(records[i].text);
         if (fields.empty() || fields[0] != "v")
             continue;
         if (const std::vector<std::string> faults = faultsOf(fields, false); !faults.empty())
-            return faultAt(i, faults);
+            return failedWith(i, faults);
         for (int axis = 0; axis < 3; ++axis) {
             const double c = textToNumber(fields[axis + 1]).value;
             low[axis] = first ? c : std::min(low[axis], c);
@@ -273,17 +205,12 @@ void checkRun(const Config& config, const std::vector<ReferenceRecord>& records,
         }
         first = false;
     }
-    const double extent = std::min({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
     const NumberReading intensity = textToNumber(config.options.intensity);
-    if (intensity.overflow) {
-        FUZZ_CHECK_MSG(run.error && run.error->find("The intensity") == 0, detail);
-        FUZZ_CHECK(!run.destinationExists);
-        return;
-    }
-    const double scale = intensity.value * extent;
-    if (!std::isfinite(scale)) {
-        FUZZ_CHECK_MSG(run.error && run.error->find("The noise amplitude") == 0, detail);
-        FUZZ_CHECK(!run.destinationExists);
+    const double scale = intensity.value * std::min({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
+    if (intensity.overflow || !std::isfinite(scale)) {
+        FUZZ_CHECK_MSG(detail.find(intensity.overflow ? "The intensity" : "The noise amplitude") == 0,
+                       detail);
+        FUZZ_CHECK(!run.output);
         return;
     }
     FUZZ_CHECK(run.summary.noiseScale == scale);
@@ -293,125 +220,110 @@ void checkRun(const Config& config, const std::vector<ReferenceRecord>& records,
     // One yield per record in each pass, empty records included.
     FUZZ_CHECK(!run.yieldsPerPhase.empty() && run.yieldsPerPhase[0] == long(measured));
 
-    // Pass 2, record by record.
+    // Pass 2: its first fault, if any, ends the run and nothing of it may remain.
     const bool noiseCancelled = config.event == Event::CancelNoise && config.atRecord <= recordCount;
     const std::size_t written = noiseCancelled ? std::size_t(config.atRecord) : records.size();
+    for (std::size_t i = 0; i < written; ++i) {
+        const std::vector<std::string_view> fields = referenceFields(records[i].text);
+        const bool normal =
+            !fields.empty() && fields[0] == "vn" && optionsAt(config, i + 1).normals == Checked;
+        if (fields.empty() || (fields[0] != "v" && !normal))
+            continue;
+        if (const std::vector<std::string> faults = faultsOf(fields, normal); !faults.empty())
+            return failedWith(i, faults);
+        if (detail.find(", line " + std::to_string(i + 1) + ": the coordinate") != std::string::npos) {
+            // The noise carried a coordinate beyond the largest double, which only happens near it.
+            bool nearLimit = false;
+            for (int axis = 0; axis < 3; ++axis)
+                nearLimit |= std::fabs(textToNumber(fields[axis + 1]).value) + std::fabs(scale) >=
+                             std::numeric_limits<double>::max() / 2;
+            FUZZ_CHECK_MSG(nearLimit && !run.output, detail);
+            return;
+        }
+    }
+    FUZZ_CHECK_MSG(!run.error && run.output, detail);
+
+    // And record by record, what it wrote.
+    const std::string& output = *run.output;
     std::size_t at = 0; // read position in the output
     std::uint64_t vertices = 0, normals = 0, quads = 0;
     std::map<std::pair<std::string, std::string>, std::string> seen; // (options, record) -> its lines
     const auto nextLine = [&](std::size_t index) {
-        const std::size_t end = run.output.find("\r\n", at);
-        FUZZ_CHECK_MSG(end != std::string::npos,
-                       "output ends before record " + std::to_string(index + 1) + " " + detail);
-        const std::string_view line(run.output.data() + at, end - at);
+        const std::size_t end = output.find("\r\n", at);
+        FUZZ_CHECK_MSG(end != std::string::npos, "output ends before record " + std::to_string(index + 1));
+        const std::string_view line(output.data() + at, end - at);
         at = end + 2;
-        FUZZ_CHECK(line.find('\r') == std::string_view::npos && line.find('\n') == std::string_view::npos);
+        FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
         return line;
     };
-    // The first fault of the noise pass, if any, ends the run: nothing of it may remain.
-    for (std::size_t i = 0; i < written; ++i) {
-        const Options o = optionsAt(config, i + 1);
-        const std::vector<std::string_view> fields = referenceFields(records[i].text);
-        const bool normal = !fields.empty() && fields[0] == "vn" && o.normals == Checked;
-        if (fields.empty() || (fields[0] != "v" && !normal))
-            continue;
-        if (const std::vector<std::string> faults = faultsOf(fields, normal); !faults.empty())
-            return faultAt(i, faults);
-        bool nearLimit = false;
-        for (int axis = 0; axis < 3; ++axis)
-            nearLimit |= std::fabs(textToNumber(fields[axis + 1]).value) + std::fabs(scale) >=
-                         std::numeric_limits<double>::max() / 2;
-        if (run.error && run.error->find(", line " + std::to_string(i + 1) + ": the coordinate") != std::string::npos) {
-            // The noise carried a coordinate beyond the largest double, which only happens near it.
-            FUZZ_CHECK_MSG(nearLimit, detail);
-            FUZZ_CHECK(!run.destinationExists);
-            return;
-        }
-    }
-    FUZZ_CHECK_MSG(!run.error, detail);
-
+    const auto zoned = [](std::initializer_list<std::string_view> items) {
+        std::string text;
+        for (const std::string_view item : items)
+            text.append(text.empty() ? 0 : (text.size() / 14 + 1) * 14 - text.size(), ' ').append(item);
+        return text;
+    };
     for (std::size_t i = 0; i < written; ++i) {
         const std::string& record = records[i].text;
         if (record.empty())
             continue;
-        const Options o = optionsAt(config, i + 1);
+        const FakeOptions o = optionsAt(config, i + 1);
         const std::vector<std::string_view> fields = referenceFields(record);
         const std::string_view keyword = fields.empty() ? std::string_view() : fields[0];
         const bool normal = keyword == "vn" && o.normals == Checked;
         const std::size_t lineStart = at;
         if (keyword == "v" || normal) {
             const std::string_view line = nextLine(i);
+            const std::string shown = printable(record) + " -> " + printable(line);
             const std::string_view prefix = normal ? "vn " : "v ";
-            FUZZ_CHECK_MSG(line.substr(0, prefix.size()) == prefix, printable(line));
+            FUZZ_CHECK_MSG(line.substr(0, prefix.size()) == prefix, shown);
             std::size_t pos = prefix.size();
             for (int axis = 0; axis < 3; ++axis) {
-                FUZZ_CHECK_MSG(pos < line.size() && (line[pos] == '-' || line[pos] == ' '), printable(line));
+                FUZZ_CHECK_MSG(pos < line.size() && (line[pos] == '-' || line[pos] == ' '), shown);
                 const std::size_t end = line.find(' ', pos + 1);
-                FUZZ_CHECK_MSG(end != std::string_view::npos, printable(line));
+                FUZZ_CHECK_MSG(end != std::string_view::npos, shown);
                 const std::string_view item = line.substr(pos, end + 1 - pos);
-                const double value = textToNumber(item).value;
+                const double value = textToNumber(item).value, c = textToNumber(fields[axis + 1]).value;
                 char printed[kPrintedNumberMax];
-                const std::string_view canonical(printed, std::size_t(printNumber(value, printed) - printed));
-                FUZZ_CHECK_MSG(item == canonical, printable(line)); // a printed number, shortest form
-                const double c = textToNumber(fields[axis + 1]).value;
-                if (withNoise(o, axis)) {
-                    constexpr double eps = std::numeric_limits<double>::epsilon();
-                    const double bound = std::fabs(scale) * (1 + 4 * eps) + 4 * eps * std::fabs(c);
-                    FUZZ_CHECK_MSG(std::fabs(value - c) <= bound,
-                                   printable(record) + " -> " + printable(line) + " scale " + std::to_string(scale));
-                } else {
-                    FUZZ_CHECK_MSG(value == c, printable(record) + " -> " + printable(line));
-                }
+                FUZZ_CHECK_MSG(
+                    item == std::string_view(printed, std::size_t(printNumber(value, printed) - printed)),
+                    shown); // a printed number, shortest form
+                constexpr double eps = std::numeric_limits<double>::epsilon();
+                if (withNoise(o, axis))
+                    FUZZ_CHECK_MSG(std::fabs(value - c) <=
+                                       std::fabs(scale) * (1 + 4 * eps) + 4 * eps * std::fabs(c),
+                                   shown + " scale " + std::to_string(scale));
+                else
+                    FUZZ_CHECK_MSG(value == c, shown);
                 pos = end + 1;
             }
             std::string rest;
             for (std::size_t f = 4; f < fields.size(); ++f)
                 rest.append(f > 4 ? " " : "").append(fields[f]);
-            FUZZ_CHECK_MSG(line.substr(pos) == rest, printable(record) + " -> " + printable(line));
+            FUZZ_CHECK_MSG(line.substr(pos) == rest, shown);
             ++(normal ? normals : vertices);
         } else if (keyword == "f" && o.split == Checked && fields.size() == 5) {
-            const auto zoned = [](std::initializer_list<std::string_view> items) {
-                std::string text;
-                std::size_t n = 0;
-                for (const std::string_view item : items) {
-                    text.append(item);
-                    if (++n < items.size())
-                        text.append((text.size() / 14 + 1) * 14 - text.size(), ' ');
-                }
-                return text;
-            };
-            FUZZ_CHECK_MSG(nextLine(i) == zoned({fields[0], fields[1], fields[2], fields[4]}), printable(record));
-            FUZZ_CHECK_MSG(nextLine(i) == zoned({fields[0], fields[2], fields[3], fields[4]}), printable(record));
+            FUZZ_CHECK_MSG(nextLine(i) == zoned({fields[0], fields[1], fields[2], fields[4]}),
+                           printable(record));
+            FUZZ_CHECK_MSG(nextLine(i) == zoned({fields[0], fields[2], fields[3], fields[4]}),
+                           printable(record));
             ++quads;
         } else {
-            FUZZ_CHECK_MSG(nextLine(i) == record, "record " + std::to_string(i + 1) + ": " + printable(record));
+            FUZZ_CHECK_MSG(nextLine(i) == record,
+                           "record " + std::to_string(i + 1) + ": " + printable(record));
         }
-        // Copies of a line under the same options come out the same.
-        const std::string key = std::to_string(o.axes[0]) + std::to_string(o.axes[1]) + std::to_string(o.axes[2]) +
-                                std::to_string(o.normals) + std::to_string(o.split) + std::to_string(o.algorithm);
-        const std::string lines = run.output.substr(lineStart, at - lineStart);
-        const auto [it, added] = seen.try_emplace({key, record}, lines);
-        FUZZ_CHECK_MSG(added || it->second == lines, printable(record));
+        const std::string key = {char(o.x),       char(o.y),     char(o.z),
+                                 char(o.normals), char(o.split), char(o.algorithm)};
+        const auto [it, added] = seen.try_emplace({key, record}, output.substr(lineStart, at - lineStart));
+        FUZZ_CHECK_MSG(added || it->second == output.substr(lineStart, at - lineStart), printable(record));
     }
-    FUZZ_CHECK(run.destinationExists);
-    FUZZ_CHECK_MSG(at == run.output.size(), "the output has lines that no record accounts for");
-    FUZZ_CHECK(run.summary.vertices == vertices && run.summary.normals == normals && run.summary.quadsSplit == quads);
+    FUZZ_CHECK_MSG(at == output.size(), "the output has lines that no record accounts for");
+    FUZZ_CHECK(run.summary.vertices == vertices && run.summary.normals == normals &&
+               run.summary.quadsSplit == quads);
     FUZZ_CHECK(run.summary.noiseCancelled == (noiseCancelled && config.atRecord < recordCount));
     FUZZ_CHECK(run.yieldsPerPhase.size() == 2 && run.yieldsPerPhase[1] == long(written));
 }
 
-void removeFolder()
-{
-    if (DIR* dir = ::opendir(g_folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                ::unlink((g_folder + "/" + entry->d_name).c_str());
-        ::closedir(dir);
-    }
-    ::rmdir(g_folder.c_str());
-}
-
-std::vector<std::string> folderEntries()
+std::vector<std::string> folderEntries(bool remove = false)
 {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(g_folder.c_str())) {
@@ -420,6 +332,9 @@ std::vector<std::string> folderEntries()
                 names.emplace_back(entry->d_name);
         ::closedir(dir);
     }
+    for (const std::string& name : names)
+        if (remove)
+            ::unlink((g_folder + "/" + name).c_str());
     return names;
 }
 
@@ -431,7 +346,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/jf-fuzz-engine-XXXXXX";
     FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
     g_folder = pattern;
-    std::atexit(removeFolder);
+    std::atexit([] {
+        folderEntries(true);
+        ::rmdir(g_folder.c_str());
+    });
     return 0;
 }
 
@@ -440,55 +358,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const Config config = readConfig(bytes, size);
     const std::size_t header = std::min(size, kHeader);
     const std::string_view data(reinterpret_cast<const char*>(bytes) + header, size - header);
-    const std::vector<ReferenceRecord> records = referenceRecords(data);
+    std::string normal;
+    const std::vector<ReferenceRecord> records = referenceRecords(data, &normal);
 
     const int memory = ::memfd_create("jf-source", MFD_CLOEXEC);
-    FUZZ_CHECK(memory >= 0);
-    FUZZ_CHECK(::write(memory, data.data(), data.size()) == ssize_t(data.size()));
+    FUZZ_CHECK(memory >= 0 && ::write(memory, data.data(), data.size()) == ssize_t(data.size()));
     const std::string source = "/proc/self/fd/" + std::to_string(memory);
-
     // Once on the calling thread alone, once with helpers: the output may not depend on it.
-    const Run first = convert(config, source, 0);
+    const Run first = run(config, source, 0);
     checkRun(config, records, first);
-    const Run second = convert(config, source, 2);
-    FUZZ_CHECK(second.error == first.error);
-    FUZZ_CHECK(second.output == first.output);
+    const Run second = run(config, source, 2);
+    FUZZ_CHECK(second.error == first.error && second.output == first.output);
     ::close(memory);
+    if (!config.formatCheck)
+        return 0;
 
-    if (config.formatCheck) {
-        // The source brought into normal form by the check converts to the same bytes.
-        const std::string path = g_folder + "/src.obj";
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        FUZZ_CHECK(fd >= 0);
-        FUZZ_CHECK(::write(fd, data.data(), data.size()) == ssize_t(data.size()));
-        ::close(fd);
-        Options options = config.options;
-        options.source = path;
-        options.destination = g_folder + "/out.obj";
-        Status status;
-        Events events;
-        events.status = &status;
-        events.options = &options;
-        events.event = config.event == Event::CancelScan ? Event::CancelScan : Event::None;
-        events.atRecord = 1;
-        EngineHost host{options, status, events, [] { return 45000.0; }};
-        CancelRequested.store(kFalse);
-        const CheckResult check = CheckObjFormat(host);
-        FUZZ_CHECK_MSG(!check.error, *check.error);
-        FUZZ_CHECK(!status.visible);
-        bool exists = false;
-        const std::string after = readFile(path, &exists);
-        const std::string normal = referenceNormalForm(data);
-        // A cancel leaves the source whole: as it was, or in its complete normal form.
-        FUZZ_CHECK_MSG(after == normal || (check.cancelled && after == data), printable(after));
-        FUZZ_CHECK(check.rewritten == (after != data));
-        FUZZ_CHECK(folderEntries() == std::vector<std::string>{"src.obj"});
-        const Run normalised = convert(config, path, 1);
-        FUZZ_CHECK(normalised.output == first.output);
-        FUZZ_CHECK(normalised.error.has_value() == first.error.has_value());
-        if (first.error)
-            FUZZ_CHECK_MSG(afterPath(*normalised.error) == afterPath(*first.error), *normalised.error);
-        ::unlink(path.c_str());
-    }
+    // The source brought into normal form by the check converts to the same bytes. A cancel leaves
+    // the source whole: as it was, or in its complete normal form.
+    const std::string path = g_folder + "/src.obj";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    FUZZ_CHECK(fd >= 0 && ::write(fd, data.data(), data.size()) == ssize_t(data.size()));
+    ::close(fd);
+    Config checkConfig = config;
+    checkConfig.atRecord = 1;
+    checkConfig.event = config.event == Event::CancelScan ? Event::CancelScan : Event::None;
+    const Run check = run(checkConfig, path, 1, true);
+    FUZZ_CHECK_MSG(!check.error && !check.statusVisible, check.error.value_or(""));
+    const std::string after = readFile(path).value_or("");
+    FUZZ_CHECK_MSG(after == normal || (check.checked.cancelled && after == data), printable(after));
+    FUZZ_CHECK(check.checked.rewritten == (after != data));
+    FUZZ_CHECK(folderEntries() == std::vector<std::string>{"src.obj"});
+    const Run normalised = run(config, path, 1);
+    FUZZ_CHECK(normalised.output == first.output && normalised.error.has_value() == first.error.has_value());
+    const auto afterPath = [](const std::string& text) {
+        return text.substr(std::min(text.find(", line "), text.size()));
+    };
+    if (first.error)
+        FUZZ_CHECK_MSG(afterPath(*normalised.error) == afterPath(*first.error), *normalised.error);
+    ::unlink(path.c_str());
     return 0;
 }

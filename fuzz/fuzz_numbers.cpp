@@ -7,20 +7,13 @@
 #include "text/exactnumber.h"
 #include "text/number.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 using namespace jf;
 using namespace jf::fuzz;
 
 namespace {
-
-bool ignored(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n';
-}
 
 // Whether the text has an exponent so long that its canonical form shows it modulo 2^64.
 bool hugeExponent(std::string_view text)
@@ -28,47 +21,41 @@ bool hugeExponent(std::string_view text)
     std::size_t digits = 0;
     bool inExponent = false;
     for (char c : text) {
-        if (ignored(c))
+        if (c == ' ' || c == '\t' || c == '\n')
             continue;
-        if (c == 'e' || c == 'E') {
-            inExponent = true;
-            digits = 0;
-        } else if (inExponent && c >= '0' && c <= '9') {
-            if (++digits >= 17)
-                return true;
-        } else if (inExponent && !(digits == 0 && (c == '+' || c == '-'))) {
+        if (c == 'e' || c == 'E')
+            inExponent = true, digits = 0;
+        else if (inExponent && c >= '0' && c <= '9' && ++digits >= 17)
+            return true;
+        else if (inExponent && !(c >= '0' && c <= '9') && !(digits == 0 && (c == '+' || c == '-')))
             inExponent = false;
-        }
     }
     return false;
 }
 
+// The form is a sign (blank or minus), a digit ("0.5", never ".5"), the rest of the number and a blank.
 void checkPrinted(double value)
 {
     if (!std::isfinite(value))
         return;
     char buffer[kPrintedNumberMax];
-    const char* const end = printNumber(value, buffer);
-    const std::size_t length = static_cast<std::size_t>(end - buffer);
-    const std::string_view printed(buffer, length);
-    FUZZ_CHECK(length >= 3 && length <= kPrintedNumberMax);
-    FUZZ_CHECK(printed.front() == (value < 0 ? '-' : ' '));
-    FUZZ_CHECK(printed.back() == ' ');
-    FUZZ_CHECK_MSG(printed[1] >= '0' && printed[1] <= '9', printable(printed)); // "0.5", never ".5"
-    for (char c : printed.substr(1, length - 2))
-        FUZZ_CHECK_MSG((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == '+' || c == '-',
-                       printable(printed));
+    const std::string_view printed(buffer, std::size_t(printNumber(value, buffer) - buffer));
+    FUZZ_CHECK(printed.size() >= 3 && printed.size() <= kPrintedNumberMax);
+    FUZZ_CHECK(printed.front() == (value < 0 ? '-' : ' ') && printed.back() == ' ');
+    FUZZ_CHECK_MSG(printed[1] >= '0' && printed[1] <= '9', printable(printed));
+    FUZZ_CHECK_MSG(printed.substr(1, printed.size() - 2).find_first_not_of("0123456789.e+-") ==
+                       std::string_view::npos,
+                   printable(printed));
     const NumberReading back = textToNumber(printed);
-    FUZZ_CHECK(!back.overflow);
-    FUZZ_CHECK_MSG(back.value == value && (value != 0 || !std::signbit(back.value)), printable(printed));
+    FUZZ_CHECK_MSG(!back.overflow && back.value == value && (value != 0 || !std::signbit(back.value)),
+                   printable(printed));
 }
 
 std::uint64_t keyOf(std::string_view text, std::uint64_t salt)
 {
     ExactNumberScanner scanner;
-    for (char c : text)
-        if (!scanner.feed(c))
-            break;
+    for (std::size_t i = 0; i < text.size() && scanner.feed(text[i]); ++i) {
+    }
     return scanner.key(salt);
 }
 
@@ -77,49 +64,36 @@ std::uint64_t keyOf(std::string_view text, std::uint64_t salt)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(bytes), size);
-
     const NumberReading reading = textToNumber(text);
-    const std::string canonical = canonicalNumber(text);
-    FUZZ_CHECK(!std::isnan(reading.value) && !std::isinf(reading.value));
-    FUZZ_CHECK(!reading.overflow || reading.value == 0.0);
+    const std::string canonical = canonicalNumber(text), shown = printable(text) + " -> " + canonical;
+    FUZZ_CHECK(std::isfinite(reading.value) && (!reading.overflow || reading.value == 0.0));
 
     // Zero has one form, and only an exact zero has it: a double that is not zero, or a number too
     // large for a double, has digits.
-    if (canonical == "0")
-        FUZZ_CHECK_MSG(reading.value == 0.0 && !reading.overflow, printable(text));
-    if (reading.value != 0.0 || reading.overflow)
-        FUZZ_CHECK_MSG(canonical != "0", printable(text));
-    if (reading.value != 0.0)
-        FUZZ_CHECK_MSG(std::signbit(reading.value) == (canonical.front() == '-'), printable(text));
+    FUZZ_CHECK_MSG(canonical != "0" || (reading.value == 0.0 && !reading.overflow), shown);
+    FUZZ_CHECK_MSG(reading.value == 0.0 || std::signbit(reading.value) == (canonical.front() == '-'), shown);
 
-    // The canonical form is a number text of its own, and a fixed point.
+    // The canonical form is a number text of its own, and a fixed point; both are correctly rounded
+    // from the same exact value, so they are the same double.
     FUZZ_CHECK(canonicalNumber(canonical) == canonical);
     const std::uint64_t salt = size > 0 ? bytes[0] : 0;
     if (!hugeExponent(text)) {
-        // Both are correctly rounded from the same exact value, so they are the same double.
         const NumberReading again = textToNumber(canonical);
-        FUZZ_CHECK_MSG(again.overflow == reading.overflow, printable(text) + " -> " + canonical);
-        FUZZ_CHECK_MSG(again.value == reading.value, printable(text) + " -> " + canonical);
-        FUZZ_CHECK_MSG(keyOf(text, salt) == keyOf(canonical, salt), printable(text) + " -> " + canonical);
+        FUZZ_CHECK_MSG(again.overflow == reading.overflow && again.value == reading.value, shown);
+        FUZZ_CHECK_MSG(keyOf(text, salt) == keyOf(canonical, salt), shown);
     }
 
     // The scanner stops where the number ends: what follows changes nothing.
-    {
-        ExactNumberScanner scanner(true);
-        std::size_t used = 0;
-        while (used < text.size() && scanner.feed(text[used]))
-            ++used;
-        if (used < text.size()) {
-            ++used; // the character that ended it
-            for (; used < text.size(); ++used)
-                FUZZ_CHECK(!scanner.feed(text[used]));
-        }
-        FUZZ_CHECK(scanner.canonical() == canonical);
-        FUZZ_CHECK(scanner.isZero() == (canonical == "0"));
-    }
+    ExactNumberScanner scanner(true);
+    std::size_t used = 0;
+    while (used < text.size() && scanner.feed(text[used]))
+        ++used;
+    for (++used; used < text.size(); ++used)
+        FUZZ_CHECK(!scanner.feed(text[used]));
+    FUZZ_CHECK(scanner.canonical() == canonical && scanner.isZero() == (canonical == "0"));
 
-    checkPrinted(reading.value);
     // Every double, not only those that texts read as: the input's first eight bytes as one.
+    checkPrinted(reading.value);
     if (size >= sizeof(double)) {
         double raw;
         std::memcpy(&raw, bytes, sizeof raw);

@@ -33,17 +33,18 @@ void checkFields(std::string_view record, TokenList& tokens)
         FUZZ_CHECK(item.data() >= previousEnd && item.data() + item.size() <= record.data() + record.size());
         previousEnd = item.data() + item.size();
     }
-    const std::string_view first = FirstWord(record);
-    FUZZ_CHECK(first == (expected.empty() ? std::string_view() : expected.front()));
+    FUZZ_CHECK(FirstWord(record) == (expected.empty() ? std::string_view() : expected.front()));
 }
 
 // Sends the input in pieces of 1 to `maxPiece` bytes; a packet socket keeps each piece whole.
 void sendPieces(int fd, std::string_view data, std::uint64_t seed, std::size_t maxPiece)
 {
-    Choices choices(seed);
     std::size_t at = 0;
     while (at < data.size()) {
-        const std::size_t piece = std::min(data.size() - at, 1 + choices.below(maxPiece));
+        std::uint64_t z = (seed += 0x9e3779b97f4a7c15ull); // splitmix64
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        const std::size_t piece = std::min(data.size() - at, 1 + std::size_t((z ^ (z >> 31)) % maxPiece));
         const ssize_t n = ::send(fd, data.data() + at, piece, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
@@ -64,9 +65,9 @@ void readAll(RecordReader& reader, std::string_view data, const std::vector<Refe
         // The progress value: the 1-based offset of the line's first byte.
         FUZZ_CHECK(reader.position() == expected[count].offset + 1);
         const std::string_view record = reader.next();
-        FUZZ_CHECK_MSG(record == expected[count].text,
-                       "record " + std::to_string(count + 1) + ": got \"" + printable(record) + "\", want \"" +
-                           printable(expected[count].text) + "\"");
+        FUZZ_CHECK_MSG(record == expected[count].text, "record " + std::to_string(count + 1) + ": got \"" +
+                                                           printable(record) + "\", want \"" +
+                                                           printable(expected[count].text) + "\"");
         FUZZ_CHECK(reader.lineNumber() == count + 1);
         checkFields(record, tokens);
         ++count;

@@ -1,26 +1,29 @@
 #pragma once
 
-// Stand-ins for the window that the engine tests drive the engine through: options that a test can
-// change at any yield, a status view that records what the engine did to it, and an event loop
-// that runs a test's action at a chosen yield.
+// Stand-ins for the window that the engine tests and the engine fuzz target drive the engine
+// through: options that a test can change at any yield, a status view that records what the engine
+// did to it, and an event loop that runs a test's action at a chosen yield.
 
 #include "engine/command.h"
 #include "engine/host.h"
-
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QString>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#ifdef QT_CORE_LIB // the tests' helpers on Qt types; the fuzz target goes without Qt
+#include <QFile>
+#include <QList>
+#endif
+
 namespace jf::test {
 
-class FakeOptions : public ConversionOptions
+inline const std::string kCheckLabel = "Checking OBJ file format ...";
+inline const std::string kScanLabel = "scan for extents ...";
+inline const std::string kNoiseLabel = "adding noise to verticies ...";
+
+struct FakeOptions : ConversionOptions
 {
-public:
     std::string source, destination, intensity = "0.1";
     int algorithm = White;
     int x = Checked, y = Checked, z = Checked;
@@ -38,16 +41,16 @@ public:
     int splitValue() const override { return split; }
 };
 
-class FakeStatus : public StatusView
+struct FakeStatus : StatusView
 {
-public:
     std::string caption, labelText;
     std::vector<std::string> labels; // every label set, in order
-    float min = 0, max = 0, value = 0;
-    std::vector<float> values; // every value set since the last show()
+    float min = 0, max = 0;
+    std::vector<float> values; // every value set since the last show(), if recordValues
     int shows = 0, hides = 0;
-    bool visible = false;
-    bool recordValues = true;
+    bool visible = false, recordValues = true;
+    std::function<void(int)> onHide; // with the 1-based number of the hide
+    std::function<void(float)> onValue;
 
     void setCaption(std::string_view text) override { caption = text; }
     std::string label() const override { return labelText; }
@@ -56,17 +59,22 @@ public:
     void setMax(float v) override { max = v; }
     void setValue(float v) override
     {
-        value = v;
         if (recordValues)
             values.push_back(v);
+        if (onValue)
+            onValue(v);
     }
     void show() override { ++shows, visible = true, values.clear(); }
-    void hide() override { ++hides, visible = false; }
+    void hide() override
+    {
+        visible = false;
+        if (++hides; onHide)
+            onHide(hides);
+    }
 };
 
-class FakeEvents : public EventLoop
+struct FakeEvents : EventLoop
 {
-public:
     long yields = 0;
     std::function<void(long)> onYield; // at every yield, with its 1-based number
     bool stop = false;
@@ -88,9 +96,8 @@ inline void pressCancel(StatusView& status)
     CancelRequested.store(kTrue);
 }
 
-class FakePrompts : public CommandPrompts
+struct FakePrompts : CommandPrompts
 {
-public:
     std::vector<std::string> problems, questions, focus;
     bool answer = true;
 
@@ -100,12 +107,7 @@ public:
     void focusDestination() override { focus.emplace_back("txtDestination"); }
 };
 
-inline std::string bytes(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
-// One engine set-up on a source and destination in a folder of the test's.
+// One engine set-up, as the window holds it.
 struct Rig
 {
     FakeOptions options;
@@ -113,11 +115,6 @@ struct Rig
     FakeEvents events;
     EngineHost host{options, status, events, [] { return 45000.0; }};
 
-    void files(const QString& source, const QString& destination)
-    {
-        options.source = bytes(source);
-        options.destination = bytes(destination);
-    }
     void cancelAt(long yield)
     {
         events.onYield = [this, yield](long n) {
@@ -125,8 +122,26 @@ struct Rig
                 pressCancel(status);
         };
     }
+    // Runs `action` once, at the `n`-th yield of the phase whose label is `label`.
+    void at(const std::string& label, long n, std::function<void()> action)
+    {
+        events.onYield = [this, label, n, action, phase = std::string(), count = 0L](long) mutable {
+            if (status.labelText != phase)
+                phase = status.labelText, count = 0;
+            if (++count == n && phase == label)
+                action();
+        };
+    }
+#ifdef QT_CORE_LIB
+    void files(const QString& source, const QString& destination)
+    {
+        options.source = QFile::encodeName(source).toStdString();
+        options.destination = QFile::encodeName(destination).toStdString();
+    }
+#endif
 };
 
+#ifdef QT_CORE_LIB
 inline QByteArray readAll(const QString& path)
 {
     QFile file(path);
@@ -152,5 +167,6 @@ inline QList<QByteArray> crlfLines(const QByteArray& output)
     }
     return lines;
 }
+#endif
 
 } // namespace jf::test

@@ -1,153 +1,163 @@
-#include "enginefakes.h"
+#include "reliability/harness.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
+#include <sys/stat.h>
 
 using namespace jf::test;
 
 // The command line as a user runs it: the real executable, real files, exit statuses and messages.
+// Refusals and failures of the source and destination themselves are the reliability tests' to run.
 class TestCli : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void goldenOutput();
-    void exitStatuses_data();
-    void exitStatuses();
-    void interruptKeepsCompleteLines();
-
-private:
-    struct Run
+    // A small input with every kind of record, converted with a fixed day and compared byte for byte
+    // with an output that was checked by hand (worked_vertex.py beside it recomputes one vertex line).
+    void goldenOutput()
     {
-        int status = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    Run run(const QStringList& arguments, const QString& folder);
-};
+        // An unnoticed edit to the golden files fails here, not as a puzzling difference below.
+        const QString golden = TEST_DATA_DIR "/golden/";
+        for (const QByteArray& line : readAll(golden + "SHA256SUMS").trimmed().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            QCOMPARE(
+                QCryptographicHash::hash(readAll(golden + fields[1]), QCryptographicHash::Sha256).toHex(),
+                fields[0]);
+        }
+        const QByteArray input = readAll(golden + "every_record.obj"),
+                         expected = readAll(golden + "every_record_n.obj");
+        QTemporaryDir dir;
+        QVERIFY(writeAll(dir.filePath("every_record.obj"), input));
+        const ChildOutcome result =
+            runCli({"--day", "45000", "-n", "-s", "-q", "every_record.obj"}, dir.path());
+        QVERIFY2(result.status == 0 && result.out.isEmpty(), result.err.constData());
+        QCOMPARE(readAll(dir.filePath("every_record_n.obj")), expected);
+        QCOMPARE(readAll(dir.filePath("every_record.obj")), normalForm(input));
 
-TestCli::Run TestCli::run(const QStringList& arguments, const QString& folder)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(JITTERFORM_CLI, arguments);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-// A small input with every kind of record, converted with a fixed day and compared byte for byte
-// with an output that was checked by hand (worked_vertex.py beside it recomputes one vertex line).
-void TestCli::goldenOutput()
-{
-    // An unnoticed edit to the golden files fails here, not as a puzzling difference below.
-    const QString golden = TEST_DATA_DIR "/golden/";
-    for (const QByteArray& line : readAll(golden + "SHA256SUMS").trimmed().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        QCOMPARE(QCryptographicHash::hash(readAll(golden + fields[1]), QCryptographicHash::Sha256).toHex(),
-                 fields[0]);
+        // The summary line says what was done, and with --keep-source the output is the same.
+        QVERIFY(writeAll(dir.filePath("every_record.obj"), input));
+        const ChildOutcome kept =
+            runCli({"--day", "45000", "-n", "-s", "--keep-source", "every_record.obj", "out"}, dir.path());
+        QVERIFY2(kept.status == 0, kept.err.constData());
+        QCOMPARE(readAll(dir.filePath("out.obj")), expected);
+        QCOMPARE(readAll(dir.filePath("every_record.obj")), input);
+        QVERIFY2(kept.out.contains("out.obj: 6 vertices and 2 normals noised, 2 quads split; amplitude "
+                                   "0.30000000000000004, day 45000"),
+                 kept.out.constData());
     }
-    const QByteArray input = readAll(golden + "every_record.obj"),
-                     expected = readAll(golden + "every_record_n.obj");
-    QTemporaryDir dir;
-    QVERIFY(writeAll(dir.filePath("every_record.obj"), input));
-    const Run result = run({"--day", "45000", "-n", "-s", "-q", "every_record.obj"}, dir.path());
-    QVERIFY2(result.status == 0, result.err.constData());
-    QCOMPARE(readAll(dir.filePath("every_record_n.obj")), expected);
-    QVERIFY(result.out.isEmpty());
-    // The source now holds CR LF line ends and no "#IND".
-    QByteArray normal = input;
-    normal.replace("\r\n", "\n").replace('\r', '\n').replace("\n", "\r\n").replace("#IND", "0");
-    QCOMPARE(readAll(dir.filePath("every_record.obj")), normal);
 
-    // The summary line says what was done, and with --keep-source the output is the same.
-    QVERIFY(writeAll(dir.filePath("every_record.obj"), input));
-    const Run kept =
-        run({"--day", "45000", "-n", "-s", "--keep-source", "every_record.obj", "out"}, dir.path());
-    QVERIFY2(kept.status == 0, kept.err.constData());
-    QCOMPARE(readAll(dir.filePath("out.obj")), expected);
-    QCOMPARE(readAll(dir.filePath("every_record.obj")), input);
-    QVERIFY2(kept.out.contains("out.obj: 6 vertices and 2 normals noised, 2 quads split; amplitude "
-                               "0.30000000000000004, day 45000"),
-             kept.out.constData());
-}
+    // Exit statuses and messages, and file names as a user may give them. A refusal or failure
+    // creates and removes nothing, and no source is harmed.
+    void exitStatuses_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("arguments");
+        QTest::addColumn<int>("status");
+        // What the run says: on stdout for status 0, else on stderr; @ is the folder in lower case.
+        QTest::addColumn<QByteArray>("said");
+        QTest::addColumn<QByteArray>("made"); // the destination's name on disk
+        const auto row = [](const char* name, const QList<QByteArray>& arguments, int status,
+                            const QByteArray& said, const QByteArray& made = {}) {
+            QTest::newRow(name) << arguments << status << said << made;
+        };
+        row("version", {"--version"}, 0, "Jitterform 0.1 build 8\n");
+        row("help", {"--help"}, 0, "Usage: jitterform-cli [options] SOURCE [DESTINATION]");
+        row("no axes noised", {"-a", "none", "-q", "a.obj"}, 0, "", "a_n.obj");
+        row("no source", {}, 2, "SOURCE");
+        row("unknown option", {"--bogus", "a.obj"}, 2, "bogus");
+        row("unknown type", {"-t", "pink", "a.obj"}, 2, "pink");
+        row("bad axes", {"-a", "xw", "a.obj"}, 2, "xw");
+        row("bad day", {"--day", "soon", "a.obj"}, 2, "soon");
+        row("failure", {"bad.obj"}, 1, "bad.obj, line 1: a vertex needs three coordinates");
+        // Without a terminal to ask on, an existing file is never replaced.
+        row("existing destination", {"old.obj"}, 1, "exists. Overwrite?");
+        row("existing destination, --force", {"-f", "-q", "old.obj"}, 0, "", "old_n.obj");
+        row("destination folder missing", {"a.obj", "nowhere/out.obj"}, 1,
+            "Problem: The folder of the destination file @/nowhere/out.obj does not exist.\n");
+        // Writing "sub.d/.obj" instead would leave the user a hidden file that they never asked for.
+        row("destination an existing folder", {"a.obj", "./sub.d"}, 1, "Problem: ");
+        row("source a folder", {"folder.obj"}, 1, "Problem: Can't locate the source file @/folder.obj\n");
+        row("source a FIFO, never opened", {"fifo.obj"}, 1,
+            "Problem: Can't locate the source file @/fifo.obj\n");
+        // Also when running as root, which may write any file: its mode says it is not to be changed.
+        row("source without write permission", {"readonly.obj", "ro_out"}, 0,
+            "The source was left as it is: the source file is read-only.\n", "ro_out.obj");
+        row("quotes, blanks, wildcards", {"it's \"my\" st*r?[a].obj"}, 0, "", "it's \"my\" st*r?[a]_n.obj");
+        row("a newline", {"two\nlines.obj"}, 0, "", "two\nlines_n.obj");
+        row("a leading dash", {"--", "-n.obj"}, 0, "", "-n_n.obj");
+        row("bytes that are not UTF-8", {"\xff\xfe\x80.obj"}, 0, "", "\xff\xfe\x80_n.obj");
+        // Upper case of "ß" is "SS": the name the destination gets is the lower case of that.
+        row("a folder of non-ASCII letters", {"Mes Modèles/Straße.OBJ"}, 0, "", "Mes Modèles/strasse_n.obj");
+        // The parts of a path are kept without their surrounding blanks: such a name cannot be reached.
+        row("a leading blank", {" lead.obj"}, 1, "Problem: Can't locate the source file ");
+    }
+    void exitStatuses()
+    {
+        QFETCH(QList<QByteArray>, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, said);
+        QFETCH(QByteArray, made);
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path()),
+                         mesh = "# made elsewhere\nv 0 0 0\nv 1 2 3\n";
+        QVERIFY(::mkdir(folder + "/Mes Modèles", 0755) == 0 && ::mkdir(folder + "/sub.d", 0755) == 0 &&
+                ::mkdir(folder + "/folder.obj", 0755) == 0 && ::mkfifo(folder + "/fifo.obj", 0644) == 0);
+        const QList<QByteArray> sources{
+            "a.obj",          "old.obj", "readonly.obj",     "it's \"my\" st*r?[a].obj",
+            "two\nlines.obj", "-n.obj",  "\xff\xfe\x80.obj", "Mes Modèles/Straße.OBJ",
+            " lead.obj"};
+        for (const QByteArray& name : sources)
+            QVERIFY(writeBytes(folder + "/" + name, mesh));
+        QVERIFY(writeBytes(folder + "/bad.obj", "v 1 2\n") && writeBytes(folder + "/old_n.obj", "mine"));
+        QCOMPARE(::chmod(folder + "/readonly.obj", 0444), 0);
+        const QList<QByteArray> before = rawEntries(folder);
 
-// Refusals and failures of the source and destination themselves are the reliability tests' to run.
-void TestCli::exitStatuses_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("stdoutHas");
-    QTest::addColumn<QByteArray>("stderrHas");
-    const auto row = [](const char* name, const QStringList& arguments, int status, const char* out,
-                        const char* err) {
-        QTest::newRow(name) << arguments << status << QByteArray(out) << QByteArray(err);
-    };
-    row("version", {"--version"}, 0, "Jitterform 0.1 build 8\n", "");
-    row("help", {"--help"}, 0, "Usage: jitterform-cli [options] SOURCE [DESTINATION]", "");
-    row("no axes noised", {"-a", "none", "-q", "a.obj"}, 0, "", "");
-    row("no source", {}, 2, "", "SOURCE");
-    row("unknown option", {"--bogus", "a.obj"}, 2, "", "bogus");
-    row("unknown type", {"-t", "pink", "a.obj"}, 2, "", "pink");
-    row("bad axes", {"-a", "xw", "a.obj"}, 2, "", "xw");
-    row("bad day", {"--day", "soon", "a.obj"}, 2, "", "soon");
-    row("failure", {"bad.obj"}, 1, "", "bad.obj, line 1: a vertex needs three coordinates");
-    // Without a terminal to ask on, an existing file is never replaced.
-    row("existing destination", {"old.obj"}, 1, "", "exists. Overwrite?");
-    row("existing destination, --force", {"-f", "-q", "old.obj"}, 0, "", "");
-}
+        const ChildOutcome run = runCli(arguments, dir.path(), {std::nullopt, 20000});
+        QVERIFY2(run.status == status, (run.err + run.out).constData());
+        said.replace("@", QFile::encodeName(dir.path().toLower()));
+        QVERIFY2((status == 0 ? run.out : run.err).contains(said), (run.err + run.out).constData());
+        if (status == 1)
+            QVERIFY2(run.err.startsWith("Problem: ") && run.err.count('\n') == 1, run.err.constData());
+        if (status != 0)
+            QCOMPARE(rawEntries(folder), before);
+        if (!made.isEmpty())
+            QCOMPARE(crlfLines(readBytes(folder + "/" + made)).size(), 3);
+        else
+            QCOMPARE(readBytes(folder + "/old_n.obj"), QByteArray("mine"));
+        for (const QByteArray& name : sources) {
+            const QByteArray after = readBytes(folder + "/" + name);
+            QVERIFY2(after == mesh || (after == normalForm(mesh) && name != "readonly.obj"),
+                     name.constData());
+        }
+        for (const QByteArray& name : rawEntries(folder)) // names that QTemporaryDir could not remove
+            ::unlink(folder + "/" + name);
+    }
 
-void TestCli::exitStatuses()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, status);
-    QFETCH(QByteArray, stdoutHas);
-    QFETCH(QByteArray, stderrHas);
-    QTemporaryDir dir;
-    writeAll(dir.filePath("a.obj"), "v 1 2 3\n");
-    writeAll(dir.filePath("bad.obj"), "v 1 2\n");
-    writeAll(dir.filePath("old.obj"), "v 1 2 3\n");
-    writeAll(dir.filePath("old_n.obj"), "mine");
-    const Run result = run(arguments, dir.path());
-    QVERIFY2(result.status == status, result.err.constData());
-    QVERIFY2(result.out.contains(stdoutHas), result.out.constData());
-    QVERIFY2(result.err.contains(stderrHas), result.err.constData());
-    QVERIFY(!QFile::exists(dir.filePath("bad_n.obj")));
-    const QByteArray old = readAll(dir.filePath("old_n.obj"));
-    QVERIFY2(arguments.contains("-f") ? old.startsWith("v ") : old == "mine", old.constData());
-}
-
-void TestCli::interruptKeepsCompleteLines()
-{
-    QTemporaryDir dir;
-    QByteArray input;
-    input.reserve(40 << 20);
-    for (int i = 0; input.size() < (40 << 20); ++i)
-        input += "v " + QByteArray::number(i) + " 2 3\r\nvt 0.5 0.5\r\n";
-    writeAll(dir.filePath("big.obj"), input);
-    QProcess process;
-    process.setWorkingDirectory(dir.path());
-    process.start(JITTERFORM_CLI, {"-q", "--day", "1", "big.obj"});
-    QVERIFY(process.waitForStarted());
-    // Interrupt once the noise pass has written something.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        QFileInfo(dir.filePath("big_n.obj")).size() > 0 || process.state() != QProcess::Running, 30000);
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(30000));
-    if (process.exitCode() == 0)
-        QSKIP("the conversion finished before the interrupt arrived");
-    QCOMPARE(process.exitCode(), 130);
-    const QByteArray out = readAll(dir.filePath("big_n.obj"));
-    QVERIFY(out.endsWith("\r\n"));
-    QVERIFY(out.size() < input.size());
-    QCOMPARE(readAll(dir.filePath("big.obj")), input);
-}
+    // Ctrl-C in the noise pass: exit status 130, complete lines only, the source untouched.
+    void interruptKeepsCompleteLines()
+    {
+        QTemporaryDir dir;
+        const QByteArray input = meshOfSize(40 << 20, "\r\n");
+        writeAll(dir.filePath("big.obj"), input);
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(cliPath(), {"-q", "--day", "1", "big.obj"});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo(dir.filePath("big_n.obj")).size() > 0 || process.state() != QProcess::Running, 30000);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(30000));
+        if (process.exitCode() == 0)
+            QSKIP("the conversion finished before the interrupt arrived");
+        QCOMPARE(process.exitCode(), 130);
+        const QByteArray out = readAll(dir.filePath("big_n.obj"));
+        QVERIFY(out.endsWith("\r\n") && out.size() < input.size());
+        QCOMPARE(readAll(dir.filePath("big.obj")), input);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"

@@ -1,19 +1,8 @@
-#include "ui/frmmain1.h"
-#include "ui/frmsplash.h"
-#include "ui/frmstatus.h"
-#include "ui/testing/fakes.h"
+#include "ui/testing/support.h"
 #include "ui/twips.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFontMetrics>
 #include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
 #include <QStyle>
-#include <QTest>
-
-using jf::testing::Fakes;
 
 namespace {
 
@@ -21,44 +10,39 @@ namespace {
 QStringList clipped(const QWidget& window)
 {
     QStringList faults;
-    const auto fault = [&faults](const QWidget* control, const QString& text, int need, int room) {
-        if (need > room)
-            faults.append(QStringLiteral("%1 \"%2\": %3 px in %4")
-                              .arg(control->objectName(), text)
-                              .arg(need)
-                              .arg(room));
-    };
     for (const QWidget* control : window.findChildren<QWidget*>()) {
         if (!control->isVisibleTo(&window))
             continue;
         if (!control->isWindow() && !control->parentWidget()->rect().contains(control->geometry()))
-            faults.append(QStringLiteral("%1 reaches out of its container").arg(control->objectName()));
+            faults.append(control->objectName() + QStringLiteral(" reaches out of its container"));
         const QFontMetrics metrics = control->fontMetrics();
         const QStyle* style = control->style();
-        const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, control);
+        const auto metric = [&](QStyle::PixelMetric which) {
+            return style->pixelMetric(which, nullptr, control);
+        };
+        const int frame = metric(QStyle::PM_DefaultFrameWidth);
+        const auto fit = [&](const QString& text, int margin, int width, int lineMargin, int height) {
+            const int need = metrics.horizontalAdvance(text) + margin;
+            if (need > width || metrics.height() + lineMargin > height)
+                faults.append(QStringLiteral("%1 \"%2\": %3 x %4 px in %5 x %6")
+                                  .arg(control->objectName(), text)
+                                  .arg(need).arg(metrics.height() + lineMargin).arg(width).arg(height));
+        };
         if (const auto* label = qobject_cast<const QLabel*>(control);
-            label != nullptr && !label->text().isEmpty()) {
-            fault(label, label->text(), metrics.horizontalAdvance(label->text()),
-                  label->contentsRect().width());
-            fault(label, label->text(), metrics.height(), label->contentsRect().height());
-        } else if (const auto* button = qobject_cast<const QPushButton*>(control)) {
-            const QString text = QString(button->text()).remove(QLatin1Char('&'));
-            fault(button, text, metrics.horizontalAdvance(text) + 2 * frame, button->width());
-            fault(button, text, metrics.height(), button->height());
-        } else if (const auto* box = qobject_cast<const QCheckBox*>(control)) {
-            const int indicator = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
-                                  style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
-            fault(box, box->text(), indicator + metrics.horizontalAdvance(box->text()), box->width());
-            fault(box, box->text(), metrics.height(), box->height());
-        } else if (const auto* group = qobject_cast<const QGroupBox*>(control)) {
-            fault(group, group->title(), metrics.horizontalAdvance(group->title()) + 4 * frame,
-                  group->width());
-        } else if (const auto* list = qobject_cast<const QComboBox*>(control)) {
-            const int arrow = style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+            label != nullptr && !label->text().isEmpty())
+            fit(label->text(), 0, label->contentsRect().width(), 0, label->contentsRect().height());
+        else if (const auto* button = qobject_cast<const QPushButton*>(control))
+            fit(QString(button->text()).remove(QLatin1Char('&')), 2 * frame, button->width(), 0,
+                button->height());
+        else if (const auto* box = qobject_cast<const QCheckBox*>(control))
+            fit(box->text(), metric(QStyle::PM_IndicatorWidth) + metric(QStyle::PM_CheckBoxLabelSpacing),
+                box->width(), 0, box->height());
+        else if (const auto* group = qobject_cast<const QGroupBox*>(control))
+            fit(group->title(), 4 * frame, group->width(), 0, group->height());
+        else if (const auto* list = qobject_cast<const QComboBox*>(control)) {
             for (int i = 0; i < list->count(); ++i)
-                fault(list, list->itemText(i),
-                      metrics.horizontalAdvance(list->itemText(i)) + arrow + 4 * frame, list->width());
-            fault(list, QString(), metrics.height() + 2 * frame, list->height());
+                fit(list->itemText(i), metric(QStyle::PM_ScrollBarExtent) + 4 * frame, list->width(),
+                    2 * frame, list->height());
         }
     }
     return faults;
@@ -72,43 +56,37 @@ class TestLayout : public QObject
 
 private slots:
     void cleanup() { jf::setLogicalDpiForTesting(0); }
-    void captionsFit_data();
-    void captionsFit();
-};
 
-void TestLayout::captionsFit_data()
-{
-    QTest::addColumn<double>("dpi");
-    QTest::addColumn<QSize>("client"); // the main window's client area in pixels
-    QTest::newRow("96 DPI") << 96.0 << QSize(480, 231);
-    QTest::newRow("144 DPI") << 144.0 << QSize(720, 347);
-}
-
-void TestLayout::captionsFit()
-{
-    QFETCH(double, dpi);
-    QFETCH(QSize, client);
-    jf::setLogicalDpiForTesting(dpi);
-    Fakes fakes;
-
-    jf::frmMain1 main(fakes.services());
-    QCOMPARE(main.centralWidget()->size(), client);
-    QStringList faults = clipped(main);
-
-    jf::frmStatus status(&main);
-    for (const char* phase : {"Checking OBJ file format ...cancel", "scan for extents ...cancel",
-                              "adding noise to verticies ...cancel"}) {
-        status.setLabel(phase);
-        faults += clipped(status);
+    void captionsFit_data()
+    {
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<QSize>("client"); // the main window's client area in pixels
+        QTest::newRow("96 DPI") << 96.0 << QSize(480, 231);
+        QTest::newRow("144 DPI") << 144.0 << QSize(720, 347);
     }
+    void captionsFit()
+    {
+        QFETCH(double, dpi);
+        QFETCH(QSize, client);
+        jf::setLogicalDpiForTesting(dpi);
+        jf::testing::Fakes fakes;
 
-    jf::frmSplash about(fakes.services());
-    about.cmdOK->setVisible(true);
-    about.cmdSysInfo->setVisible(true);
-    faults += clipped(about);
-
-    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
-}
+        jf::frmMain1 main(fakes.services());
+        QCOMPARE(main.centralWidget()->size(), client);
+        QStringList faults = clipped(main);
+        jf::frmStatus status(&main);
+        for (const char* phase : {"Checking OBJ file format ...cancel", "scan for extents ...cancel",
+                                  "adding noise to verticies ...cancel"}) {
+            status.setLabel(phase);
+            faults += clipped(status);
+        }
+        jf::frmSplash about(fakes.services());
+        about.cmdOK->setVisible(true);
+        about.cmdSysInfo->setVisible(true);
+        faults += clipped(about);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+    }
+};
 
 QTEST_MAIN(TestLayout)
 #include "tst_ui_layout.moc"

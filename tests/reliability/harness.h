@@ -4,14 +4,12 @@
 // with limits of our choosing and its peak memory measured, a small file system of fixed size, and
 // a look at what a folder holds afterwards.
 
-#include <QByteArray>
+#include "../enginefakes.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QList>
-#include <QString>
-#include <QStringList>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,7 +17,6 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,20 +25,12 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace jf::test {
 
 // True in a build under the address sanitizer, where peak memory says little about our own use.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
@@ -64,42 +53,35 @@ struct ChildLimits
 
 struct ChildOutcome
 {
-    int status = -1;       // the exit status; -1 when the child did not exit normally
-    int signal = 0;        // the signal that ended it, if one did
-    bool timedOut = false; // it was killed for taking too long
+    int status = -1; // the exit status; -1 when the child did not exit normally (or took too long)
     QByteArray out, err;
     // The peak resident memory of the program the child ran, read from its high-water mark while it
-    // runs (the usage that wait4 reports would count the memory of this test, which the child
-    // shares until its exec).
+    // runs (what wait4 reports would count this test's memory, which the child shares until exec).
     long peakKb = 0;
-    qint64 ms = 0;
 };
 
-// Runs `program` with `arguments` (bytes, passed on as they are) in `folder`.
-inline ChildOutcome runChild(const QByteArray& program, const QList<QByteArray>& arguments, const QString& folder,
-                             const ChildLimits& limits = {})
+// Runs the command line with `arguments` (bytes, passed on as they are) in `folder`.
+inline ChildOutcome runCli(const QList<QByteArray>& arguments, const QString& folder,
+                           const ChildLimits& limits = {})
 {
     ChildOutcome outcome;
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
         return outcome;
-    std::vector<QByteArray> storage{program};
-    for (const QByteArray& argument : arguments)
-        storage.push_back(argument);
+    std::vector<QByteArray> storage{QFile::encodeName(cliPath())};
+    storage.insert(storage.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (QByteArray& argument : storage)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
     const QByteArray where = QFile::encodeName(folder);
-
     QElapsedTimer clock;
     clock.start();
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(outPipe[1], STDOUT_FILENO);
         ::dup2(errPipe[1], STDERR_FILENO);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
         if (::chdir(where.constData()) != 0)
             ::_exit(126);
         if (limits.fileSize) {
@@ -113,27 +95,23 @@ inline ChildOutcome runChild(const QByteArray& program, const QList<QByteArray>&
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     const auto readPeak = [&] {
-        char exe[4096];
         const QByteArray proc = "/proc/" + QByteArray::number(pid);
-        const ssize_t length = ::readlink(proc + "/exe", exe, sizeof exe - 1);
-        if (length <= 0 || QFileInfo(QFile::decodeName(QByteArray(exe, int(length)))).canonicalFilePath() !=
-                               QFileInfo(QFile::decodeName(program)).canonicalFilePath())
+        if (QFileInfo(QFile::decodeName(proc + "/exe")).canonicalFilePath() !=
+            QFileInfo(cliPath()).canonicalFilePath())
             return; // not yet the program
         QFile status(QFile::decodeName(proc + "/status"));
-        if (!status.open(QIODevice::ReadOnly))
-            return;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("VmHWM:"))
-                outcome.peakKb = std::max(outcome.peakKb, line.mid(6).trimmed().split(' ').first().toLong());
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    outcome.peakKb =
+                        std::max(outcome.peakKb, line.mid(6).trimmed().split(' ').first().toLong());
     };
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     QByteArray* sinks[2] = {&outcome.out, &outcome.err};
-    int open = 2;
-    while (open > 0) {
+    for (int open = 2; open > 0;) {
         const qint64 left = limits.timeoutMs - clock.elapsed();
         if (left <= 0) {
             ::kill(pid, SIGKILL);
-            outcome.timedOut = true;
             break;
         }
         if (limits.watchMemory)
@@ -144,8 +122,7 @@ inline ChildOutcome runChild(const QByteArray& program, const QList<QByteArray>&
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             char block[65536];
-            const ssize_t n = ::read(fds[i].fd, block, sizeof block);
-            if (n > 0) {
+            if (const ssize_t n = ::read(fds[i].fd, block, sizeof block); n > 0) {
                 sinks[i]->append(block, n);
             } else {
                 ::close(fds[i].fd);
@@ -160,11 +137,8 @@ inline ChildOutcome runChild(const QByteArray& program, const QList<QByteArray>&
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    outcome.ms = clock.elapsed();
     if (WIFEXITED(status))
         outcome.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        outcome.signal = WTERMSIG(status);
     return outcome;
 }
 
@@ -172,39 +146,23 @@ inline ChildOutcome runChild(const QByteArray& program, const QList<QByteArray>&
 inline bool writeBytes(const QByteArray& path, const QByteArray& data)
 {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, data.constData(), size_t(data.size())) == data.size();
-    return ::close(fd) == 0 && written;
+    const bool written = fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return fd >= 0 && ::close(fd) == 0 && written;
 }
 
 inline QByteArray readBytes(const QByteArray& path)
 {
     QByteArray data;
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return data;
     char block[65536];
-    for (ssize_t n; (n = ::read(fd, block, sizeof block)) > 0;)
+    for (ssize_t n; fd >= 0 && (n = ::read(fd, block, sizeof block)) > 0;)
         data.append(block, n);
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     return data;
 }
 
-inline ChildOutcome runCli(const QList<QByteArray>& arguments, const QString& folder, const ChildLimits& limits = {})
-{
-    return runChild(QFile::encodeName(cliPath()), arguments, folder, limits);
-}
-
-// Every name in a folder, hidden ones included, sorted.
-inline QStringList entries(const QString& folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                               QDir::Name);
-    return names;
-}
-
-// The same as bytes, for names that are not UTF-8 (which QDir cannot list).
+// Every name in a folder, hidden ones included, sorted; as bytes, for names that are not UTF-8.
 inline QList<QByteArray> rawEntries(const QByteArray& folder)
 {
     QList<QByteArray> names;
@@ -218,6 +176,14 @@ inline QList<QByteArray> rawEntries(const QByteArray& folder)
     return names;
 }
 
+inline QStringList entries(const QString& folder)
+{
+    QStringList names;
+    for (const QByteArray& name : rawEntries(QFile::encodeName(folder)))
+        names << QFile::decodeName(name);
+    return names;
+}
+
 // A tmpfs of a fixed size mounted on a folder, for as long as the object lives. Mounting needs the
 // right to (root, in most containers); mounted() tells whether it worked.
 class SmallFileSystem
@@ -226,7 +192,8 @@ public:
     SmallFileSystem(const QString& folder, qint64 bytes) : m_folder(QFile::encodeName(folder))
     {
         const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
-        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) == 0;
+        m_mounted =
+            ::mount("tmpfs", m_folder.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) == 0;
         m_error = m_mounted ? 0 : errno;
     }
     ~SmallFileSystem()
@@ -241,8 +208,11 @@ public:
     QString why() const { return QString::fromLocal8Bit(std::strerror(m_error)); }
     qint64 freeBytes() const
     {
-        struct statvfs info{};
-        return ::statvfs(m_folder.constData(), &info) == 0 ? qint64(info.f_bavail) * qint64(info.f_frsize) : -1;
+        struct statvfs info
+        {
+        };
+        return ::statvfs(m_folder.constData(), &info) == 0 ? qint64(info.f_bavail) * qint64(info.f_frsize)
+                                                           : -1;
     }
 
 private:
@@ -264,11 +234,11 @@ inline QByteArray meshOfSize(qint64 bytes, const QByteArray& lineEnd = "\n")
     mesh.reserve(bytes + 64);
     for (int i = 0; mesh.size() < bytes; ++i) {
         mesh += "v " + QByteArray::number(i % 1000) + ".25 " + QByteArray::number(i % 7) + " -" +
-                QByteArray::number(i % 13) + ".5" + lineEnd;
-        mesh += "vt 0.5 0." + QByteArray::number(i % 10) + lineEnd;
+                QByteArray::number(i % 13) + ".5" + lineEnd + "vt 0.5 0." + QByteArray::number(i % 10) +
+                lineEnd;
         if (i % 4 == 3)
-            mesh += "f " + QByteArray::number(i - 2) + " " + QByteArray::number(i - 1) + " " + QByteArray::number(i) +
-                    " " + QByteArray::number(i + 1) + lineEnd;
+            mesh += "f " + QByteArray::number(i - 2) + " " + QByteArray::number(i - 1) + " " +
+                    QByteArray::number(i) + " " + QByteArray::number(i + 1) + lineEnd;
     }
     return mesh;
 }

@@ -1,22 +1,32 @@
 #pragma once
 
 // Helpers shared by the window program's tests: isolated settings, files, and the same conversion
-// run by the engine directly, to compare the window's output with.
+// run by the engine alone, to compare the window's output with.
 
 #include "engine/command.h"
 #include "engine/host.h"
 #include "text/casemap.h"
 #include "ui/frmmain1.h"
+#include "ui/frmsplash.h"
 #include "ui/frmstatus.h"
+#include "ui/testing/fakes.h"
 
-#include <QByteArray>
+// What most of the window's tests reach for, so that each names only what is its own.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
-#include <QSettings>
-#include <QString>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace jf::testing {
@@ -26,6 +36,11 @@ inline void isolateSettings(const QString& folder)
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
+
+inline QSettings storedSettings()
+{
+    return QSettings(QStringLiteral("Jitterform"), QStringLiteral("Jitterform"));
 }
 
 inline bool writeFile(const QString& path, const QByteArray& content)
@@ -51,23 +66,16 @@ inline QString lower(const QString& path)
 inline QByteArray meshText(int vertices)
 {
     QByteArray text = "# made by the tests\nmtllib cube.mtl\no mesh\n";
-    text.reserve(vertices * 80);
     for (int i = 0; i < vertices; ++i) {
         text += "v " + QByteArray::number(i * 0.25 - 3.0, 'f', 4) + ' ' +
                 QByteArray::number((i % 97) * 0.5, 'f', 3) + ' ' +
                 QByteArray::number((i % 13) * 1.5 - 7.0, 'f', 3) + '\n';
-        if (i % 4 == 3) {
-            text += "vn 0 " + QByteArray::number((i % 7) / 7.0, 'f', 4) + " 1\nvt 0.5 0.25\n";
-            text += "f " + QByteArray::number(i - 2) + ' ' + QByteArray::number(i - 1) + ' ' +
+        if (i % 4 == 3)
+            text += "vn 0 " + QByteArray::number((i % 7) / 7.0, 'f', 4) + " 1\nvt 0.5 0.25\nf " +
+                    QByteArray::number(i - 2) + ' ' + QByteArray::number(i - 1) + ' ' +
                     QByteArray::number(i) + ' ' + QByteArray::number(i + 1) + '\n';
-        }
     }
     return text;
-}
-
-inline QSettings storedSettings()
-{
-    return QSettings(QStringLiteral("Jitterform"), QStringLiteral("Jitterform"));
 }
 
 inline const QString kCheck = QStringLiteral("Checking OBJ file format ...");
@@ -90,17 +98,15 @@ inline void convertWith(frmMain1& window, const std::function<void()>& action)
     window.cmdConvert->click();
 }
 
-inline DayClock fixedDay(double oleDate = 46000.25)
+inline DayClock fixedDay()
 {
-    return [oleDate] { return oleDate; };
+    return [] { return 46000.25; };
 }
 
-// Options as plain values, for the engine run directly.
+// The options as plain values, for the engine run alone.
 struct PlainOptions : ConversionOptions
 {
-    std::string source;
-    std::string destination;
-    std::string intensity = "0.1";
+    std::string source, destination, intensity = "0.1";
     int algorithm = White;
     int x = Checked, y = Checked, z = Checked, normals = Unchecked, split = Unchecked;
 
@@ -116,7 +122,8 @@ struct PlainOptions : ConversionOptions
     int splitValue() const override { return split; }
 };
 
-struct NullStatus : StatusView
+// No window: nothing shown, nothing asked, every question answered OK.
+struct Windowless : StatusView, EventLoop, CommandPrompts
 {
     void setCaption(std::string_view) override {}
     std::string label() const override { return {}; }
@@ -126,46 +133,23 @@ struct NullStatus : StatusView
     void setValue(float) override {}
     void show() override {}
     void hide() override {}
-};
-
-struct NullEvents : EventLoop
-{
     void yield() override {}
-};
-
-struct NullPrompts : CommandPrompts
-{
-    QStringList problems;
-    void problem(std::string_view message) override
-    {
-        problems.append(QString::fromStdString(std::string(message)));
-    }
+    void problem(std::string_view message) override { qWarning("%.*s", int(message.size()), message.data()); }
     bool confirm(std::string_view) override { return true; }
     void focusSource() override {}
     void focusDestination() override {}
 };
 
-// The whole Convert command run by the engine, without a window.
-inline CommandOutcome convertDirectly(PlainOptions& options, const DayClock& clock)
-{
-    NullStatus status;
-    NullEvents events;
-    NullPrompts prompts;
-    const EngineHost host{options, status, events, clock};
-    return runConvertCommand(host, prompts);
-}
-
 // What the engine alone makes of `mesh` in `folder`, on the tests' fixed day.
 inline QByteArray directOutput(const QByteArray& mesh, const QString& folder, PlainOptions options = {})
 {
-    const QString source = folder + QStringLiteral("/Cube.obj");
     const QString destination = folder + QStringLiteral("/cube_n.obj");
     QFile::remove(destination);
-    writeFile(source, mesh);
-    options.source = QFile::encodeName(source).toStdString();
+    writeFile(folder + QStringLiteral("/Cube.obj"), mesh);
+    options.source = QFile::encodeName(folder + QStringLiteral("/Cube.obj")).toStdString();
     options.destination = QFile::encodeName(destination).toStdString();
-    if (convertDirectly(options, fixedDay()).kind != CommandOutcome::Kind::Done)
-        qWarning("the direct run did not finish");
+    Windowless none;
+    runConvertCommand(EngineHost{options, none, none, fixedDay()}, none);
     return readFile(destination);
 }
 
