@@ -190,17 +190,6 @@ bool mayNotWrite(int error)
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
-// Runs `work` on a helper thread and serves the window every few milliseconds until it is done;
-// its failure is thrown here. For waits on the disk that no record's yield can break up.
-template <class Work>
-void whileServing(EventLoop& events, Work work)
-{
-    std::future<void> done = std::async(std::launch::async, std::move(work));
-    while (done.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-        events.serveWhileWaiting();
-    done.get();
-}
-
 // The normalised copy, written beside the file it replaces. It has no name until it is complete
 // (O_TMPFILE where the file system offers it), so a run that is killed leaves nothing behind.
 class ReplacementFile
@@ -226,15 +215,14 @@ public:
                              errno);
         }
         m_out.emplace(fd, "a normalised copy of the source file " + target);
-        m_out->writeBackEarly();
         return true;
     }
     bool created() const { return m_out.has_value(); }
     OutputFile& out() { return *m_out; }
 
     // Gives the copy the source's permissions and owner, puts it on disk, and renames it over the
-    // source in one step.
-    void replaceTarget(const struct stat& source, EventLoop& events)
+    // source in one step. Returns the copy's status.
+    struct stat replaceTarget(const struct stat& source, EventLoop& events)
     {
         whileServing(events, [this] { m_out->sync(); });
         const int fd = m_out->fd();
@@ -255,6 +243,11 @@ public:
                     throwSystemError("Cannot name the normalised copy of the source file", m_target, errno);
             }
         }
+        struct stat copyInfo
+        {
+        };
+        if (::fstat(fd, &copyInfo) != 0)
+            throwSystemError("Cannot write a normalised copy of the source file", m_target, errno);
         m_out->close();
         m_out.reset();
         if (::rename(m_name.c_str(), m_target.c_str()) != 0)
@@ -264,6 +257,7 @@ public:
             ::fsync(dir);
             ::close(dir);
         }
+        return copyInfo;
     }
 
     ~ReplacementFile()
@@ -286,14 +280,15 @@ void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::strin
     loff_t offset = 0;
     while (static_cast<std::uint64_t>(offset) < length) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, 1u << 30));
-        const ssize_t n = ::copy_file_range(from, &offset, to.fd(), nullptr, want, 0);
+        // A copy written directly to the disk keeps blocks in its buffer: it takes the bytes itself.
+        const ssize_t n = to.direct() ? -1 : ::copy_file_range(from, &offset, to.fd(), nullptr, want, 0);
         if (n > 0)
             continue;
         if (n == 0)
             throw EngineError("The source file " + sourcePath + " changed while it was checked.");
-        if (errno == EINTR)
+        if (!to.direct() && errno == EINTR)
             continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+        if (!to.direct() && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
             throwSystemError("Cannot write a normalised copy of the source file", sourcePath, errno);
         // No kernel copy between these files: copy through memory.
         std::vector<char> block(kBlockSize);
@@ -448,13 +443,15 @@ CheckResult CheckObjFormat(const EngineHost& host)
             ::stat(target.c_str(), &now) != 0 || !sameFileState(info, now))
             throw EngineError("The source file " + sourcePath +
                               " changed while it was checked; it was left as it is now.");
-        copy.replaceTarget(info, host.events);
+        const struct stat copyInfo = copy.replaceTarget(info, host.events);
         result.rewritten = true;
-        // The replaced source has no name left: closing it frees its cached pages and its blocks,
-        // a fifth of a second for a gigabyte.
-        const int replaced = files.sourceFd.release();
+        auto earlier = std::make_shared<EarlierSource>();
+        earlier->fd = std::move(files.sourceFd);
+        earlier->info = info;
+        earlier->replacementDevice = copyInfo.st_dev;
+        earlier->replacementInode = copyInfo.st_ino;
         source.iFile = 0;
-        whileServing(host.events, [replaced] { ::close(replaced); });
+        result.earlier = std::move(earlier);
     } catch (const EngineError& error) {
         result.error = error.what();
     } catch (const std::bad_alloc&) {

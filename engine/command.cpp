@@ -99,7 +99,7 @@ CommandOutcome runConvertCommand(const EngineHost& host, CommandPrompts& prompts
         return outcome;
     }
 
-    RunResult run = ConvertMesh(host);
+    RunResult run = ConvertMesh(host, std::move(outcome.check.earlier));
     outcome.summary = std::move(run.summary);
     if (run.error)
         return failure(*run.error);

@@ -4,10 +4,14 @@
 
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace jf {
+
+// The source as it was before the format check replaced it, still open (defined in fileio.h).
+struct EarlierSource;
 
 // The smaller or larger of two values; on a tie the second one.
 constexpr double MinOf(double a, double b)
@@ -46,7 +50,9 @@ struct RunResult
 // vertices (and normals on request) and split quads (on request), every other record copied.
 // Reads the source and destination from the options at its start; expects the Convert command to
 // have completed the destination and removed an existing file there, and the format check to have run.
-RunResult ConvertMesh(const EngineHost& host);
+// `earlier`, from the format check just before, is used while the source is still the file that
+// the check put there; the conversion closes it.
+RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> earlier = nullptr);
 
 struct CheckResult
 {
@@ -59,6 +65,10 @@ struct CheckResult
     // A cancelled check's copy being freed beside the conversion that follows (a gigabyte's pages
     // take tens of milliseconds to free); whoever holds the result waits for it at the end.
     std::shared_future<void> dropping;
+    // After a rewrite: the replaced file, still open. The conversion reads its records from it
+    // (they are the rewritten file's records) because its bytes are in memory already, while the
+    // rewritten copy went straight to the disk.
+    std::shared_ptr<EarlierSource> earlier;
 };
 
 // The format check: the source is rewritten in place, atomically, with CR LF line ends and "#IND"

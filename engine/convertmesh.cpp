@@ -227,7 +227,7 @@ private:
 
 } // namespace
 
-RunResult ConvertMesh(const EngineHost& host)
+RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> earlier)
 {
     RunResult result;
     RunSummary& summary = result.summary;
@@ -236,8 +236,13 @@ RunResult ConvertMesh(const EngineHost& host)
         PhaseFiles files = openPhaseFiles(host.options);
         const std::string& sourcePath = files.sourcePath;
         const std::string& destinationPath = files.destinationPath;
-        const struct stat& sourceInfo = files.sourceInfo;
-        FileDescriptor& source = *files.source;
+        // The file that the format check replaced gives the same records, and from memory.
+        const bool readEarlier = earlier && files.sourceInfo.st_dev == earlier->replacementDevice &&
+                                 files.sourceInfo.st_ino == earlier->replacementInode;
+        if (!readEarlier)
+            earlier.reset();
+        const struct stat& sourceInfo = readEarlier ? earlier->info : files.sourceInfo;
+        const int sourceFd = readEarlier ? earlier->fd.get() : files.sourceFd.get();
         FileDescriptor& destination = *files.destination;
         UniqueFd destinationFd(
             ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
@@ -252,7 +257,7 @@ RunResult ConvertMesh(const EngineHost& host)
         OutputFile out(destinationFd.release(), "the destination file " + destinationPath);
         summary.destination = destinationPath;
 
-        RecordReader reader(source.iFile, sourcePath);
+        RecordReader reader(sourceFd, sourcePath);
         Conversion conversion(host, reader, summary);
 
         CancelRequested.store(kFalse);
@@ -261,7 +266,8 @@ RunResult ConvertMesh(const EngineHost& host)
         reader.rewind();
         // Both passes must read the same file: one that changes under the run is no mesh to trust.
         const auto requireUnchanged = [&](bool readToTheEnd) {
-            if (!unchangedSince(source.iFile, sourceInfo) ||
+            if (!unchangedSince(sourceFd, sourceInfo) ||
+                (readEarlier && !unchangedSince(files.sourceFd.get(), files.sourceInfo)) ||
                 (readToTheEnd && reader.position() - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
                 throw EngineError("The source file " + sourcePath + " changed while it was converted.");
         };
@@ -281,6 +287,10 @@ RunResult ConvertMesh(const EngineHost& host)
         requireUnchanged(!summary.noiseCancelled);
 
         files.sourceFd.close();
+        if (earlier) {
+            // Its last descriptor: closing it frees a gigabyte's cached pages in a fifth of a second.
+            whileServing(host.events, [gone = std::move(earlier)]() mutable { gone.reset(); });
+        }
         out.close();
         partial.keep();
     } catch (const EngineError& error) {

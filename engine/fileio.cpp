@@ -226,15 +226,48 @@ std::string_view RecordReader::next()
     return m_replaced;
 }
 
-OutputFile::OutputFile(int fd, std::string name) : m_fd(fd), m_name(std::move(name)), m_buffer(kBlockSize) {}
+namespace {
+// Direct writes need a buffer, a length and a file offset on a block boundary of the disk.
+constexpr std::size_t kDiskBlock = 4096;
+constexpr std::size_t kOutputBlock = 4 * kBlockSize;
+} // namespace
+
+OutputFile::OutputFile(int fd, std::string name)
+    : m_fd(fd), m_name(std::move(name)), m_storage(kOutputBlock + kDiskBlock), m_capacity(kOutputBlock)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(m_storage.data());
+    m_data = m_storage.data() + (kDiskBlock - address % kDiskBlock) % kDiskBlock;
+    const int flags = ::fcntl(m_fd.get(), F_GETFL);
+    struct stat info
+    {
+    };
+    // Only a regular file at offset 0 is written directly: then every block starts on a boundary.
+    m_direct = flags >= 0 && ::fstat(m_fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+               ::lseek(m_fd.get(), 0, SEEK_CUR) == 0 && ::fcntl(m_fd.get(), F_SETFL, flags | O_DIRECT) == 0;
+}
 
 OutputFile::~OutputFile() = default;
 
-void OutputFile::makeRoom(std::size_t size)
+void OutputFile::stopDirect()
 {
-    flush();
-    if (size > m_buffer.size() && size <= 64 * kBlockSize)
-        m_buffer.resize(size);
+    if (!m_direct)
+        return;
+    m_direct = false;
+    const int flags = ::fcntl(m_fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(m_fd.get(), F_SETFL, flags & ~O_DIRECT) != 0)
+        throwSystemError("Cannot write", m_name, errno);
+}
+
+void OutputFile::appendLarge(std::string_view text)
+{
+    while (!text.empty()) {
+        if (m_used == m_capacity)
+            writeBlocks(false);
+        const std::size_t piece = std::min(text.size(), m_capacity - m_used);
+        text.copy(m_data + m_used, piece);
+        m_used += piece;
+        text.remove_prefix(piece);
+    }
 }
 
 void OutputFile::writeAll(const char* data, std::size_t size)
@@ -244,33 +277,46 @@ void OutputFile::writeAll(const char* data, std::size_t size)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EINVAL && m_direct) {
+                stopDirect(); // a file system that takes the flag but not the writes
+                continue;
+            }
             throwSystemError("Cannot write", m_name, errno);
         }
         data += n;
         size -= static_cast<std::size_t>(n);
         m_written += static_cast<std::uint64_t>(n);
+        if (m_direct && (m_written % kDiskBlock) != 0)
+            stopDirect(); // a short write leaves the next block off its boundary
     }
-    constexpr std::uint64_t kWriteBackStep = 16 << 20;
-    if (m_writeBackEarly && m_written - m_writtenBack >= kWriteBackStep) {
-        // Only a hint to the kernel: a failure shows again, and is reported, at the final sync.
-        ::sync_file_range(m_fd.get(), static_cast<off64_t>(m_writtenBack),
-                          static_cast<off64_t>(m_written - m_writtenBack), SYNC_FILE_RANGE_WRITE);
-        m_writtenBack = m_written;
+}
+
+void OutputFile::writeBlocks(bool all)
+{
+    std::size_t size = m_used;
+    if (m_direct && !all)
+        size -= size % kDiskBlock;
+    else if (m_direct && size % kDiskBlock != 0) {
+        const std::size_t whole = size - size % kDiskBlock;
+        writeAll(m_data, whole);
+        stopDirect(); // the last, partial block goes through the page cache
+        writeAll(m_data + whole, size - whole);
+        m_used = 0;
+        return;
     }
+    writeAll(m_data, size);
+    std::memmove(m_data, m_data + size, m_used - size);
+    m_used -= size;
 }
 
 void OutputFile::flush()
 {
-    if (m_used == 0)
-        return;
-    const std::size_t used = m_used;
-    m_used = 0;
-    writeAll(m_buffer.data(), used);
+    writeBlocks(false);
 }
 
 void OutputFile::sync()
 {
-    flush();
+    writeBlocks(true);
     if (::fsync(m_fd.get()) != 0)
         throwSystemError("Cannot write", m_name, errno);
 }
@@ -279,7 +325,7 @@ void OutputFile::close(bool syncFirst)
 {
     if (syncFirst)
         sync();
-    flush();
+    writeBlocks(true);
     if (const int error = m_fd.close())
         throwSystemError("Cannot write", m_name, error);
 }

@@ -5,7 +5,9 @@
 
 #include "engine/host.h"
 
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -37,6 +39,17 @@ private:
 inline bool cancelRequested()
 {
     return CancelRequested.load(std::memory_order_relaxed) != kFalse;
+}
+
+// Runs `work` on a helper thread and serves the window every few milliseconds until it is done;
+// its failure is thrown here. For waits on the disk that no record's yield can break up.
+template <class Work>
+void whileServing(EventLoop& events, Work work)
+{
+    std::future<void> done = std::async(std::launch::async, std::move(work));
+    while (done.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+        events.serveWhileWaiting();
+    done.get();
 }
 
 // "<path>, line <n>: <fault>"
