@@ -276,36 +276,38 @@ private:
 // Copies the unchanged start of the source into the copy, in the kernel where it can.
 void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::string& sourcePath)
 {
-    to.flush();
+    const auto changed = [&] {
+        return EngineError("The source file " + sourcePath + " changed while it was checked.");
+    };
     loff_t offset = 0;
-    while (static_cast<std::uint64_t>(offset) < length) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, 1u << 30));
-        // A copy written directly to the disk keeps blocks in its buffer: it takes the bytes itself.
-        const ssize_t n = to.direct() ? -1 : ::copy_file_range(from, &offset, to.fd(), nullptr, want, 0);
-        if (n > 0)
-            continue;
-        if (n == 0)
-            throw EngineError("The source file " + sourcePath + " changed while it was checked.");
-        if (!to.direct() && errno == EINTR)
-            continue;
-        if (!to.direct() && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-            throwSystemError("Cannot write a normalised copy of the source file", sourcePath, errno);
-        // No kernel copy between these files: copy through memory.
-        std::vector<char> block(kBlockSize);
-        while (static_cast<std::uint64_t>(offset) < length) {
-            const std::size_t piece =
-                static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, kBlockSize));
-            const ssize_t got = ::pread(from, block.data(), piece, offset);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                throwSystemError("Cannot read the source file", sourcePath, errno);
-            if (got == 0)
-                throw EngineError("The source file " + sourcePath + " changed while it was checked.");
-            to.append(std::string_view(block.data(), static_cast<std::size_t>(got)));
-            offset += got;
-        }
+    // A copy written directly to the disk keeps blocks in its buffer: it takes the bytes itself.
+    if (!to.direct()) {
         to.flush();
+        while (static_cast<std::uint64_t>(offset) < length) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, 1u << 30));
+            const ssize_t n = ::copy_file_range(from, &offset, to.fd(), nullptr, want, 0);
+            if (n == 0)
+                throw changed();
+            if (n > 0 || errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+                throwSystemError("Cannot write a normalised copy of the source file", sourcePath, errno);
+            break; // no kernel copy between these files
+        }
+    }
+    std::vector<char> block(static_cast<std::uint64_t>(offset) < length ? kBlockSize : 0);
+    while (static_cast<std::uint64_t>(offset) < length) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, kBlockSize));
+        const ssize_t got = ::pread(from, block.data(), piece, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throwSystemError("Cannot read the source file", sourcePath, errno);
+        if (got == 0)
+            throw changed();
+        to.append(std::string_view(block.data(), static_cast<std::size_t>(got)));
+        offset += got;
     }
 }
 

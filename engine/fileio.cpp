@@ -293,20 +293,16 @@ void OutputFile::writeAll(const char* data, std::size_t size)
 
 void OutputFile::writeBlocks(bool all)
 {
-    std::size_t size = m_used;
-    if (m_direct && !all)
-        size -= size % kDiskBlock;
-    else if (m_direct && size % kDiskBlock != 0) {
-        const std::size_t whole = size - size % kDiskBlock;
-        writeAll(m_data, whole);
+    const std::size_t whole = m_direct ? m_used - m_used % kDiskBlock : m_used;
+    writeAll(m_data, whole);
+    if (all && whole < m_used) {
         stopDirect(); // the last, partial block goes through the page cache
-        writeAll(m_data + whole, size - whole);
+        writeAll(m_data + whole, m_used - whole);
         m_used = 0;
         return;
     }
-    writeAll(m_data, size);
-    std::memmove(m_data, m_data + size, m_used - size);
-    m_used -= size;
+    std::memmove(m_data, m_data + whole, m_used - whole);
+    m_used -= whole;
 }
 
 void OutputFile::flush()
