@@ -34,9 +34,12 @@ constexpr std::uint64_t kNoChange = static_cast<std::uint64_t>(-1);
 class Normaliser
 {
 public:
-    // Appends the normal form of `data`, which starts at file offset `offset`, to `out`.
-    void process(std::string_view data, std::uint64_t offset, std::string& out);
-    void finish(std::string& out);
+    // Adds the normal form of `data`, which starts at file offset `offset`, to output().
+    void process(std::string_view data, std::uint64_t offset);
+    void finish();
+
+    std::string_view output() const { return {m_out.data(), m_used}; }
+    void clearOutput() { m_used = 0; }
 
     // The file offset of the first byte whose normal form differs. Until then nothing is put out,
     // since the output would equal the input: a source in normal form costs one read and no copy.
@@ -50,12 +53,23 @@ private:
             m_writing = true;
         }
     }
-    void put(std::string& out, std::string_view text) const
+    // Room for the normal form of `size` more input bytes: at most two bytes each (a lone line
+    // end becomes CR LF), the carried "#IN" and CR, and the copying scan's 16-byte overrun.
+    char* room(std::size_t size)
     {
-        if (m_writing)
-            out.append(text);
+        const std::size_t need = m_used + 2 * size + 32;
+        if (m_out.size() < need)
+            m_out.resize(need);
+        return m_out.data() + m_used;
+    }
+    static char* put(char* w, std::string_view text)
+    {
+        text.copy(w, text.size());
+        return w + text.size();
     }
 
+    std::vector<char> m_out;
+    std::size_t m_used = 0;
     bool m_pendingCr = false;
     std::uint64_t m_crOffset = 0;
     std::size_t m_matched = 0; // characters of "#IND" matched so far
@@ -64,65 +78,75 @@ private:
     bool m_writing = false;
 };
 
-void Normaliser::process(std::string_view data, std::uint64_t offset, std::string& out)
+void Normaliser::process(std::string_view data, std::uint64_t offset)
 {
-    std::size_t i = 0;
-    while (i < data.size()) {
+    const char* const begin = data.data();
+    const char* const end = begin + data.size();
+    char* const base = room(data.size());
+    char* w = base;
+    const char* p = begin;
+    // Before the first change nothing is written, so the input is only searched.
+    const auto emit = [&](std::string_view text) {
+        if (m_writing)
+            w = put(w, text);
+    };
+    while (p != end) {
         if (m_pendingCr) {
             m_pendingCr = false;
-            if (data[i] == '\n') {
-                put(out, "\r\n");
-                ++i;
-                continue;
-            }
-            noteChange(m_crOffset);
-            put(out, "\r\n");
+            if (*p == '\n')
+                ++p;
+            else
+                noteChange(m_crOffset);
+            emit("\r\n");
             continue;
         }
         if (m_matched > 0) {
-            if (data[i] == kInd[m_matched]) {
-                ++i;
+            if (*p == kInd[m_matched]) {
+                ++p;
                 if (++m_matched == kInd.size()) {
                     noteChange(m_hashOffset);
-                    put(out, "0");
+                    emit("0");
                     m_matched = 0;
                 }
                 continue;
             }
-            put(out, kInd.substr(0, m_matched));
+            emit(kInd.substr(0, m_matched));
             m_matched = 0;
             continue;
         }
-        const std::size_t runEnd =
-            static_cast<std::size_t>(findLineByte(data.data() + i, data.data() + data.size()) - data.data());
-        put(out, data.substr(i, runEnd - i));
-        i = runEnd;
-        if (i == data.size())
+        p = m_writing ? copyToLineByte(p, end, w) : findLineByte(p, end);
+        if (p == end)
             break;
-        const char c = data[i];
-        if (c == '\r') {
+        const std::uint64_t at = offset + static_cast<std::uint64_t>(p - begin);
+        if (*p == '\r') {
             m_pendingCr = true;
-            m_crOffset = offset + i;
-        } else if (c == '\n') {
-            noteChange(offset + i);
-            put(out, "\r\n");
+            m_crOffset = at;
+        } else if (*p == '\n') {
+            noteChange(at);
+            emit("\r\n");
         } else {
             m_matched = 1;
-            m_hashOffset = offset + i;
+            m_hashOffset = at;
         }
-        ++i;
+        ++p;
     }
+    if (m_writing)
+        m_used += static_cast<std::size_t>(w - base);
 }
 
-void Normaliser::finish(std::string& out)
+void Normaliser::finish()
 {
+    char* w = room(0);
     if (m_pendingCr) {
         noteChange(m_crOffset);
-        put(out, "\r\n");
+        w = put(w, "\r\n");
         m_pendingCr = false;
     }
-    put(out, kInd.substr(0, m_matched));
+    if (m_writing)
+        w = put(w, kInd.substr(0, m_matched));
     m_matched = 0;
+    if (m_writing)
+        m_used = static_cast<std::size_t>(w - m_out.data());
 }
 
 // The source read in large blocks and handed out in the check's chunks.
@@ -394,8 +418,8 @@ CheckResult CheckObjFormat(const EngineHost& host)
         ChunkReader reader(source.iFile, sourcePath);
         Normaliser normaliser;
         ReplacementFile copy;
-        std::string output;
         const auto emit = [&]() {
+            const std::string_view output = normaliser.output();
             if (copy.created()) {
                 copy.out().append(output);
             } else if (normaliser.firstChange() != kNoChange) {
@@ -406,7 +430,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
                 copyPrefix(source.iFile, copy.out(), normaliser.firstChange(), sourcePath);
                 copy.out().append(output);
             }
-            output.clear();
+            normaliser.clearOutput();
             return true;
         };
         while (!reader.atEnd()) {
@@ -428,11 +452,11 @@ CheckResult CheckObjFormat(const EngineHost& host)
             const std::int64_t size = length - static_cast<std::int64_t>(position) > kChunkSize
                                           ? kChunkSize
                                           : (remaining > 0 ? remaining : kChunkSize);
-            normaliser.process(reader.take(static_cast<std::size_t>(size)), position - 1, output);
+            normaliser.process(reader.take(static_cast<std::size_t>(size)), position - 1);
             if (!emit())
                 return result;
         }
-        normaliser.finish(output);
+        normaliser.finish();
         if (!emit())
             return result;
         if (!copy.created())

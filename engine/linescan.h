@@ -31,4 +31,32 @@ inline const char* findLineByte(const char* p, const char* end)
     return end;
 }
 
+// findLineByte that also copies the bytes before the hit to `out` and moves `out` past them. It
+// stores 16 bytes a step whatever the hit, so `out` must have 16 bytes of room beyond the copy.
+inline const char* copyToLineByte(const char* p, const char* end, char*& out)
+{
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i hash = _mm_set1_epi8('#');
+    for (; end - p >= 16; p += 16, out += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
+                                          _mm_cmpeq_epi8(bytes, hash));
+        if (const int mask = _mm_movemask_epi8(hits)) {
+            const int n = __builtin_ctz(static_cast<unsigned>(mask));
+            out += n;
+            return p + n;
+        }
+    }
+#endif
+    for (; p != end; ++p, ++out) {
+        if (*p == '\r' || *p == '\n' || *p == '#')
+            return p;
+        *out = *p;
+    }
+    return end;
+}
+
 } // namespace jf
