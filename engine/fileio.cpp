@@ -233,10 +233,11 @@ constexpr std::size_t kOutputBlock = 4 * kBlockSize;
 } // namespace
 
 OutputFile::OutputFile(int fd, std::string name)
-    : m_fd(fd), m_name(std::move(name)), m_storage(kOutputBlock + kDiskBlock), m_capacity(kOutputBlock)
+    : m_fd(fd), m_name(std::move(name)), m_storage(2 * kOutputBlock + kDiskBlock), m_capacity(kOutputBlock)
 {
     const auto address = reinterpret_cast<std::uintptr_t>(m_storage.data());
     m_data = m_storage.data() + (kDiskBlock - address % kDiskBlock) % kDiskBlock;
+    m_spare = m_data + kOutputBlock;
     const int flags = ::fcntl(m_fd.get(), F_GETFL);
     struct stat info
     {
@@ -246,7 +247,17 @@ OutputFile::OutputFile(int fd, std::string name)
                ::lseek(m_fd.get(), 0, SEEK_CUR) == 0 && ::fcntl(m_fd.get(), F_SETFL, flags | O_DIRECT) == 0;
 }
 
-OutputFile::~OutputFile() = default;
+OutputFile::~OutputFile()
+{
+    if (!m_writer.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
+}
 
 void OutputFile::stopDirect()
 {
@@ -262,7 +273,7 @@ void OutputFile::appendLarge(std::string_view text)
 {
     while (!text.empty()) {
         if (m_used == m_capacity)
-            writeBlocks(false);
+            handOver();
         const std::size_t piece = std::min(text.size(), m_capacity - m_used);
         text.copy(m_data + m_used, piece);
         m_used += piece;
@@ -291,28 +302,76 @@ void OutputFile::writeAll(const char* data, std::size_t size)
     }
 }
 
-void OutputFile::writeBlocks(bool all)
+void OutputFile::writerLoop()
 {
-    const std::size_t whole = m_direct ? m_used - m_used % kDiskBlock : m_used;
-    writeAll(m_data, whole);
-    if (all && whole < m_used) {
-        stopDirect(); // the last, partial block goes through the page cache
-        writeAll(m_data + whole, m_used - whole);
-        m_used = 0;
-        return;
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_wake.wait(lock, [this] { return m_stop || m_pending > 0; });
+        if (m_pending == 0)
+            return;
+        lock.unlock();
+        try {
+            writeAll(m_spare, m_pending);
+        } catch (...) {
+            lock.lock();
+            m_failure = std::current_exception();
+            lock.unlock();
+        }
+        lock.lock();
+        m_pending = 0;
+        m_wake.notify_all();
     }
-    std::memmove(m_data, m_data + whole, m_used - whole);
+}
+
+void OutputFile::awaitWriter()
+{
+    if (!m_writer.joinable())
+        return;
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return m_pending == 0; });
+    if (m_failure)
+        std::rethrow_exception(m_failure); // the file is lost: every later call reports it again
+}
+
+void OutputFile::handOver()
+{
+    awaitWriter();
+    // While writing directly, whatever the last write did to the flag, only whole blocks go.
+    const std::size_t whole = m_direct ? m_used - m_used % kDiskBlock : m_used;
+    if (whole == 0)
+        return;
+    std::swap(m_data, m_spare);
+    std::memcpy(m_data, m_spare + whole, m_used - whole);
     m_used -= whole;
+    if (!m_writer.joinable())
+        m_writer = std::thread(&OutputFile::writerLoop, this);
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending = whole;
+    }
+    m_wake.notify_all();
+}
+
+void OutputFile::writeTail()
+{
+    handOver();
+    awaitWriter();
+    if (m_used > 0) {
+        stopDirect(); // the last, partial block goes through the page cache
+        writeAll(m_data, m_used);
+        m_used = 0;
+    }
 }
 
 void OutputFile::flush()
 {
-    writeBlocks(false);
+    handOver();
+    awaitWriter();
 }
 
 void OutputFile::sync()
 {
-    writeBlocks(true);
+    writeTail();
     if (::fsync(m_fd.get()) != 0)
         throwSystemError("Cannot write", m_name, errno);
 }
@@ -321,7 +380,7 @@ void OutputFile::close(bool syncFirst)
 {
     if (syncFirst)
         sync();
-    writeBlocks(true);
+    writeTail();
     if (const int error = m_fd.close())
         throwSystemError("Cannot write", m_name, error);
 }

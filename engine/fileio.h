@@ -1,12 +1,16 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace jf {
@@ -127,6 +131,10 @@ PhaseFiles openPhaseFiles(const class ConversionOptions& options);
 // written through the page cache costs seconds of the kernel's time on a machine whose free memory
 // is slow to hand out, and nobody reads the file back during the run. Where direct writes are
 // refused the file is written through the page cache as usual.
+//
+// A full block is written on a thread of the file's own while the next one fills, so that the
+// disk and the caller work at the same time. A failed write is reported by the next call that
+// hands over a block, flushes, syncs or closes.
 class OutputFile
 {
 public:
@@ -145,7 +153,8 @@ public:
         appendLarge(text);
     }
 
-    // Writes what the buffer holds, but for a tail short of a disk block while writing directly.
+    // Writes what the buffer holds, but for a tail short of a disk block while writing directly,
+    // and waits until it is written.
     void flush();
     // Flushes, optionally syncs to disk, and closes; throws on any failure.
     void close(bool syncFirst = false);
@@ -153,22 +162,34 @@ public:
     void sync();
     int fd() const { return m_fd.get(); }
     bool direct() const { return m_direct; }
-    std::uint64_t written() const { return m_written + m_used; }
 
 private:
     void appendLarge(std::string_view text);
-    void writeBlocks(bool all);
+    // Hands the buffer's whole disk blocks to the writer and keeps the rest for the next block.
+    void handOver();
+    // Waits until the writer is idle; throws what its last write met.
+    void awaitWriter();
+    void writeTail();
+    void writerLoop();
     void writeAll(const char* data, std::size_t size);
     void stopDirect();
 
     UniqueFd m_fd;
     std::string m_name;
-    std::vector<char> m_storage; // m_data is m_storage's first block-aligned byte
+    std::vector<char> m_storage; // two block-aligned buffers: m_data fills while m_spare is written
     char* m_data = nullptr;
+    char* m_spare = nullptr;
     std::size_t m_capacity = 0;
     std::size_t m_used = 0;
-    std::uint64_t m_written = 0;
+    std::uint64_t m_written = 0; // by whichever thread writes, never both at once
     bool m_direct = false;
+
+    std::thread m_writer; // started with the first full block
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::size_t m_pending = 0; // bytes of m_spare to write; 0 when the writer is idle
+    bool m_stop = false;
+    std::exception_ptr m_failure;
 };
 
 } // namespace jf
