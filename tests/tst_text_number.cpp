@@ -56,6 +56,12 @@ private slots:
         const NumberReading reading = jf::textToNumber(text.toStdString());
         QCOMPARE(reading.overflow, overflow);
         QCOMPARE(reading.value, value);
+        // A record's field holds no blanks; there the field reading must agree.
+        if (!text.contains(' ') && !text.contains('\t') && !text.contains('\n')) {
+            const NumberReading field = fieldToNumber(text.toStdString());
+            QCOMPARE(field.overflow, overflow);
+            QCOMPARE(field.value, value);
+        }
     }
 
     // That every printed double reads back to itself is the fuzz target's to find; these are the forms.

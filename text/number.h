@@ -28,17 +28,15 @@ inline NumberReading fieldToNumber(std::string_view field)
 {
     const char* first = field.data();
     const char* const last = first + field.size();
-    if (first != last && *first == '+')
-        ++first;
-    const char* digits = (first != last && *first == '-') ? first + 1 : first;
+    const bool plus = first != last && *first == '+';
+    first += plus; // from_chars takes a minus sign only
+    const char* digits = (!plus && first != last && *first == '-') ? first + 1 : first;
     // from_chars reads the same longest prefix; its further forms (inf, nan) start with a letter.
     if (digits != last && ((*digits >= '0' && *digits <= '9') ||
                            (*digits == '.' && digits + 1 != last && digits[1] >= '0' && digits[1] <= '9'))) {
         NumberReading reading;
-        if (first == digits || *first == '-') {
-            if (std::from_chars(first, last, reading.value).ec == std::errc())
-                return reading;
-        }
+        if (std::from_chars(first, last, reading.value).ec == std::errc())
+            return reading;
     }
     return textToNumber(field);
 }
