@@ -39,7 +39,9 @@ struct NoiseChoice
     int algorithm = 0;
 };
 
-class RecordFormatter
+// Every thread has its own: the generator is written for every record, and two formatters that
+// shared a cache line would make two threads wait for each other at each one.
+class alignas(64) RecordFormatter
 {
 public:
     // Pass 1: the vertex's x, y and z widen `box`.
