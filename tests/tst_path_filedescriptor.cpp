@@ -55,6 +55,11 @@ private slots:
             {"", "/STRASSE", "\u00C9T\u00C9", "OBJ", "/STRASSE/\u00C9T\u00C9.OBJ"});
         row("bytes that are not UTF-8", "/caf\xE9/ab\xC3.obj",
             {"", "/CAF\xE9", "AB\xC3", "OBJ", "/CAF\xE9/AB\xC3.OBJ"});
+        // A zero-width no-break space is a character of the name like any other, also where it
+        // starts a run of UTF-8 (after a byte that is not UTF-8, or at the start of a part).
+        const QByteArray zw = "\xEF\xBB\xBF";
+        row("zero-width no-break space kept", "/m/" + zw + "a\xFF" + zw + "b.obj",
+            {"", "/M", zw + "A\xFF" + zw + "B", "OBJ", "/M/" + zw + "A\xFF" + zw + "B.OBJ"});
         QByteArray deep;
         while (deep.size() < 100'000)
             deep += "/level";

@@ -1,6 +1,7 @@
 #include "casemap.h"
 
 #include <QString>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -59,8 +60,11 @@ std::string mapCase(std::string_view text, AsciiMap ascii, UnicodeMap unicode)
             runEnd += length;
         }
         if (runEnd > i) {
-            const QByteArray mapped =
-                unicode(QString::fromUtf8(text.data() + i, static_cast<qsizetype>(runEnd - i))).toUtf8();
+            // QString::fromUtf8 would drop a zero-width no-break space that starts the run, taking
+            // it for a byte order mark: in a name it is a character like any other.
+            QStringDecoder decode(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+            const QString run = decode(QByteArrayView(text.data() + i, static_cast<qsizetype>(runEnd - i)));
+            const QByteArray mapped = unicode(run).toUtf8();
             result.append(mapped.constData(), static_cast<std::size_t>(mapped.size()));
             i = runEnd;
         } else {
