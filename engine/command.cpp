@@ -101,6 +101,7 @@ CommandOutcome runConvertCommand(const EngineHost& host, CommandPrompts& prompts
 
     RunResult run = ConvertMesh(host, std::move(outcome.check.earlier));
     outcome.summary = std::move(run.summary);
+    outcome.releasing = std::move(run.releasing);
     if (run.error)
         return failure(*run.error);
     outcome.kind =

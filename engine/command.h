@@ -20,6 +20,7 @@ struct CommandOutcome
     bool checkCancelled = false;
     CheckResult check;
     RunSummary summary;
+    std::shared_future<void> releasing; // RunResult::releasing
 };
 
 // The Convert command: checks the two names in their fixed order, completes the destination from the

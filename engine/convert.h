@@ -44,6 +44,10 @@ struct RunResult
     // then been removed; after a cancel it keeps the complete lines written so far.
     std::optional<std::string> error;
     RunSummary summary;
+    // The file that the format check replaced, closed after the run on a helper thread: freeing a
+    // gigabyte's cached pages takes a fifth of a second, which the end of a run need not wait for.
+    // Whoever holds the result last waits for it.
+    std::shared_future<void> releasing;
 };
 
 // The conversion: pass 1 measures the vertex bounding box, pass 2 writes the destination with noised

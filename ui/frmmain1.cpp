@@ -612,7 +612,7 @@ void frmMain1::cmdConvert_Click()
     Prompts prompts(*this);
     try {
         const EngineHost host{*this, status, m_events, m_clock};
-        runConvertCommand(host, prompts);
+        m_releasing = runConvertCommand(host, prompts).releasing;
     } catch (const std::exception& error) {
         status.hide();
         prompts.problem(error.what());

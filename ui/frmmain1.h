@@ -7,6 +7,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <future>
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -124,6 +126,9 @@ private:
     QString m_dialogFolder;
     QString m_dialogFileName;
     bool m_running = false;
+    // The last run's replaced source, freed beside the window; the next run or the window's end
+    // waits for it, long after it is done.
+    std::shared_future<void> m_releasing;
     bool m_closeAfterRun = false;
     bool m_unloaded = false;
 };
