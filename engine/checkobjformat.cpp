@@ -138,15 +138,13 @@ void Normaliser::finish()
 {
     char* w = room(0);
     if (m_pendingCr) {
-        noteChange(m_crOffset);
+        noteChange(m_crOffset); // a last CR without its LF
         w = put(w, "\r\n");
         m_pendingCr = false;
     }
     if (m_writing)
-        w = put(w, kInd.substr(0, m_matched));
+        m_used = static_cast<std::size_t>(put(w, kInd.substr(0, m_matched)) - m_out.data());
     m_matched = 0;
-    if (m_writing)
-        m_used = static_cast<std::size_t>(w - m_out.data());
 }
 
 // The source read in large blocks and handed out in the check's chunks.

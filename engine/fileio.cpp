@@ -229,15 +229,14 @@ std::string_view RecordReader::next()
 namespace {
 // Direct writes need a buffer, a length and a file offset on a block boundary of the disk.
 constexpr std::size_t kDiskBlock = 4096;
-constexpr std::size_t kOutputBlock = 4 * kBlockSize;
 } // namespace
 
 OutputFile::OutputFile(int fd, std::string name)
-    : m_fd(fd), m_name(std::move(name)), m_storage(2 * kOutputBlock + kDiskBlock), m_capacity(kOutputBlock)
+    : m_fd(fd), m_name(std::move(name)), m_storage(2 * kBufferSize + kDiskBlock)
 {
     const auto address = reinterpret_cast<std::uintptr_t>(m_storage.data());
     m_data = m_storage.data() + (kDiskBlock - address % kDiskBlock) % kDiskBlock;
-    m_spare = m_data + kOutputBlock;
+    m_spare = m_data + kBufferSize;
     const int flags = ::fcntl(m_fd.get(), F_GETFL);
     struct stat info
     {
@@ -272,9 +271,9 @@ void OutputFile::stopDirect()
 void OutputFile::appendLarge(std::string_view text)
 {
     while (!text.empty()) {
-        if (m_used == m_capacity)
+        if (m_used == kBufferSize)
             handOver();
-        const std::size_t piece = std::min(text.size(), m_capacity - m_used);
+        const std::size_t piece = std::min(text.size(), kBufferSize - m_used);
         text.copy(m_data + m_used, piece);
         m_used += piece;
         text.remove_prefix(piece);
@@ -354,8 +353,7 @@ void OutputFile::handOver()
 
 void OutputFile::writeTail()
 {
-    handOver();
-    awaitWriter();
+    flush();
     if (m_used > 0) {
         stopDirect(); // the last, partial block goes through the page cache
         writeAll(m_data, m_used);

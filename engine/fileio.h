@@ -145,7 +145,7 @@ public:
 
     void append(std::string_view text)
     {
-        if (text.size() <= m_capacity - m_used) {
+        if (text.size() <= kBufferSize - m_used) {
             text.copy(m_data + m_used, text.size());
             m_used += text.size();
             return;
@@ -163,6 +163,8 @@ public:
     int fd() const { return m_fd.get(); }
     bool direct() const { return m_direct; }
 
+    static constexpr std::size_t kBufferSize = std::size_t(4) << 20; // each of the two
+
 private:
     void appendLarge(std::string_view text);
     // Hands the buffer's whole disk blocks to the writer and keeps the rest for the next block.
@@ -179,7 +181,6 @@ private:
     std::vector<char> m_storage; // two block-aligned buffers: m_data fills while m_spare is written
     char* m_data = nullptr;
     char* m_spare = nullptr;
-    std::size_t m_capacity = 0;
     std::size_t m_used = 0;
     std::uint64_t m_written = 0; // by whichever thread writes, never both at once
     bool m_direct = false;

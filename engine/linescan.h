@@ -11,18 +11,23 @@
 
 namespace jf {
 
+#if defined(__SSE2__)
+// One bit for each of the 16 bytes that is a line byte, bit 0 for the first.
+inline unsigned lineByteBits(__m128i bytes)
+{
+    const __m128i hits = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+        _mm_cmpeq_epi8(bytes, _mm_set1_epi8('#')));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+#endif
+
 inline const char* findLineByte(const char* p, const char* end)
 {
 #if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i hash = _mm_set1_epi8('#');
     for (; end - p >= 16; p += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
-                                          _mm_cmpeq_epi8(bytes, hash));
-        if (const int mask = _mm_movemask_epi8(hits))
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        if (const unsigned bits = lineByteBits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))))
+            return p + __builtin_ctz(bits);
     }
 #endif
     for (; p != end; ++p)
@@ -36,16 +41,11 @@ inline const char* findLineByte(const char* p, const char* end)
 inline const char* copyToLineByte(const char* p, const char* end, char*& out)
 {
 #if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i hash = _mm_set1_epi8('#');
     for (; end - p >= 16; p += 16, out += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
-                                          _mm_cmpeq_epi8(bytes, hash));
-        if (const int mask = _mm_movemask_epi8(hits)) {
-            const int n = __builtin_ctz(static_cast<unsigned>(mask));
+        if (const unsigned bits = lineByteBits(bytes)) {
+            const int n = __builtin_ctz(bits);
             out += n;
             return p + n;
         }
