@@ -197,7 +197,7 @@ bool Conversion::addNoise(OutputFile& out)
         } else if (keyword == "f" && m_options.splitValue() == Checked) {
             entry.kind = RecordKind::Face; // a quad among them is split
         } else {
-            pipeline.current().addCopy(record, entry.line);
+            pipeline.current().addCopy(record, entry.line, m_reader.lastEndsInCrLf());
             pipeline.submitIfFull();
             return;
         }

@@ -212,6 +212,7 @@ std::string_view RecordReader::next()
     std::string_view record(data + start, lineEnd - start);
 
     std::size_t hit = hash ? record.find("#IND") : std::string_view::npos;
+    m_lastCrLf = terminator == 2 && hit == std::string_view::npos;
     if (hit == std::string_view::npos)
         return record;
     m_replaced.clear();

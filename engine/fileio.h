@@ -80,6 +80,9 @@ public:
     std::string_view next();
     // The 1-based number of the line that the last record came from.
     std::uint64_t lineNumber() const { return m_line; }
+    // True when the last record is followed, in memory, by the CR LF that ended it, so that the
+    // record and its line end can be taken in one piece (until the following call).
+    bool lastEndsInCrLf() const { return m_lastCrLf; }
     const std::string& path() const { return m_path; }
 
 private:
@@ -93,6 +96,7 @@ private:
     std::uint64_t m_fileOffset = 0; // file offset of m_buffer[0]
     bool m_eof = false;
     std::uint64_t m_line = 0;
+    bool m_lastCrLf = false;
     std::string m_replaced; // a record with "#IND" replaced
 };
 

@@ -35,15 +35,19 @@ void Chunk::add(std::string_view record, const RecordEntry& entry)
     text.append(record);
 }
 
-void Chunk::addCopy(std::string_view record, std::uint64_t line)
+void Chunk::addCopy(std::string_view record, std::uint64_t line, bool endsInCrLf)
 {
     if (records.empty() || records.back().kind != RecordKind::Copy) {
         RecordEntry& entry = records.emplace_back();
         entry.offset = static_cast<std::uint32_t>(text.size());
         entry.line = line;
     }
-    text.append(record);
-    text.append("\r\n");
+    if (endsInCrLf) {
+        text.append(record.data(), record.size() + 2);
+    } else {
+        text.append(record);
+        text.append("\r\n");
+    }
     records.back().length = static_cast<std::uint32_t>(text.size() - records.back().offset);
 }
 

@@ -45,8 +45,9 @@ struct Chunk
     void clear();
     void add(std::string_view record, const RecordEntry& entry);
     // A record that is copied through: stored with its line end, and merged with the copied
-    // records before it, so that a run of them costs one entry and one copy.
-    void addCopy(std::string_view record, std::uint64_t line);
+    // records before it, so that a run of them costs one entry and one copy. `endsInCrLf`: the
+    // record's CR LF follows it in memory and is copied with it.
+    void addCopy(std::string_view record, std::uint64_t line, bool endsInCrLf);
     std::string_view record(const RecordEntry& entry) const
     {
         return {text.data() + entry.offset, entry.length};
