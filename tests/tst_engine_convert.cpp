@@ -77,8 +77,8 @@ private slots:
             "# a\r\nvt 1 2 \r\ng\r\n");
         row("#IND replaced, #ind kept", "# 1.#IND #ind", "# 1.0 #ind\r\n");
         // Copied records run together in one piece of output; the replaced one sits among them.
-        row("copied run across CR LF, #IND and a last line without end", "# a\r\n  g x\r\n# 1.#IND\r\nvt 1\r\nmtllib m",
-            "# a\r\ng x\r\n# 1.0\r\nvt 1\r\nmtllib m\r\n");
+        row("copied run across CR LF, #IND and a last line without end",
+            "# a\r\n  g x\r\n# 1.#IND\r\nvt 1\r\nmtllib m", "# a\r\ng x\r\n# 1.0\r\nvt 1\r\nmtllib m\r\n");
         row("vertex print form", "v\t1.000000  -0.0 +2.50 0.50  x\n", "v  1  0  2.5 0.50 x\r\n");
         row("fields that are no number read as 0", "v a 2 nan\n", "v  0  2  0 \r\n");
         // A quad becomes two triangles whose corners sit in 14-column print zones.
