@@ -4,12 +4,14 @@
 Usage: phase_times.py TRACE SOURCE_NAME
 
 TRACE comes from
-  strace -f --seccomp-bpf -ttt -T -e trace=openat,lseek,fsync,fdatasync,rename,renameat2,exit_group \
+  strace -f --seccomp-bpf -ttt -T -e trace=openat,pread64,fsync,fdatasync,rename,renameat2,exit_group \
       -o TRACE jitterform-cli ... SOURCE DESTINATION
-(only these calls stop the program, so the timing is hardly disturbed). The phases are told apart
-by the calls that start them: the format check opens the source; the conversion opens it again and
-rewinds it (lseek to 0) before each pass. The fsync of the rewritten source is shown on its own,
-since a CPU profile does not see the time spent waiting for the disk.
+(only these calls stop the program, so the timing is hardly disturbed; the source is read in 1 MiB
+blocks). The phases are told apart by the calls that start them: the format check opens the source,
+the conversion opens it again, and each pass begins with a read at offset 0. A rewritten source's
+scan runs beside the format check, so the conversion has one such read after its open: the time to
+it is what the conversion waited for that scan. The fsync of the rewritten source is shown on its
+own, since a CPU profile does not see the time spent waiting for the disk.
 """
 import re
 import sys
@@ -31,9 +33,9 @@ def main():
     t0 = events[0][0]
     opens = [e for e in events if e[1] == "openat" and source in e[2] and "O_RDONLY" in e[2]
              and not e[3].startswith("-")]
-    fd_conv = opens[-1][3] if opens else None
-    rewinds = [e for e in events if e[1] == "lseek" and fd_conv is not None
-               and e[2].startswith(fd_conv + ",") and "SEEK_SET" in e[2] and e[2].split(",")[1].strip() == "0"]
+    conv_open = opens[-1][0] if opens else None
+    starts = [e for e in events if e[1] == "pread64" and conv_open is not None and e[0] > conv_open
+              and e[2].rsplit(",", 1)[-1].strip() == "0"]
     fsyncs = [e for e in events if e[1] in ("fsync", "fdatasync")]
     renames = [e for e in events if e[1].startswith("rename")]
     end = [e for e in events if e[1] == "exit_group"]
@@ -54,10 +56,13 @@ def main():
         conv_start = opens[0][0]
     else:
         sys.exit("phase_times.py: the source %s was never opened" % source)
-    if len(rewinds) >= 2:
+    if starts:
         rows.insert(0, ("start-up and the Convert command's checks", (opens[0][0] - t0)))
-        rows.append(("pass 1: scan", rewinds[1][0] - rewinds[0][0]))
-        rows.append(("pass 2: noise and write", t_end - rewinds[1][0]))
+        if len(starts) >= 2:
+            rows.append(("pass 1: scan", starts[1][0] - starts[0][0]))
+        else:
+            rows.append(("pass 1: scan beside the check, waited for afterwards", starts[0][0] - conv_start))
+        rows.append(("pass 2: noise and write", t_end - starts[-1][0]))
     rows.append(("whole run", t_end - t0))
     print("| phase | wall s |")
     print("|---|---|")

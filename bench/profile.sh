@@ -71,7 +71,7 @@ if ((PERF)); then
   # Wall time per phase first: a CPU profile cannot see the waits for the disk (the fsync of the
   # rewritten source, freeing the old one's blocks).
   cp "$LF" "$WORK/source.obj"; sync
-  strace -f --seccomp-bpf -ttt -T -e trace=openat,lseek,fsync,fdatasync,rename,renameat2,exit_group \
+  strace -f --seccomp-bpf -ttt -T -e trace=openat,pread64,fsync,fdatasync,rename,renameat2,exit_group \
     -o "$WORK/trace.txt" "$CLI" -q --day 45000 -f "$WORK/source.obj" "$WORK/destination.obj"
   {
     echo "## Wall time per phase (strace of the phase-starting calls), $(basename "$LF"), LF source rewritten"

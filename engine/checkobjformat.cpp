@@ -1,7 +1,9 @@
 #include "engine/convert.h"
+#include "engine/extentsscan.h"
 #include "engine/fileio.h"
 #include "engine/linescan.h"
 #include "engine/phase.h"
+#include "engine/pipeline.h"
 #include "path/filedescriptor.h"
 #include "path/resolver.h"
 #include "text/casemap.h"
@@ -416,6 +418,9 @@ CheckResult CheckObjFormat(const EngineHost& host)
         ChunkReader reader(source.iFile, sourcePath);
         Normaliser normaliser;
         ReplacementFile copy;
+        // Ended before `files` closes the descriptor it reads.
+        std::unique_ptr<ExtentsScan> extents;
+        const bool helped = host.workers > 0 || (host.workers < 0 && defaultWorkers() > 0);
         const auto emit = [&]() {
             const std::string_view output = normaliser.output();
             if (copy.created()) {
@@ -425,6 +430,9 @@ CheckResult CheckObjFormat(const EngineHost& host)
                     result.keptReason = "the source file's folder may not be written";
                     return false;
                 }
+                // From here the check waits for the disk, which leaves time for the first pass.
+                if (helped)
+                    extents = std::make_unique<ExtentsScan>(source.iFile, sourcePath);
                 copyPrefix(source.iFile, copy.out(), normaliser.firstChange(), sourcePath);
                 copy.out().append(output);
             }
@@ -474,6 +482,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
         earlier->info = info;
         earlier->replacementDevice = copyInfo.st_dev;
         earlier->replacementInode = copyInfo.st_ino;
+        earlier->extents = std::move(extents);
         source.iFile = 0;
         result.earlier = std::move(earlier);
     } catch (const EngineError& error) {

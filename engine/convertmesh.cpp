@@ -1,4 +1,5 @@
 #include "engine/convert.h"
+#include "engine/extentsscan.h"
 #include "engine/fileio.h"
 #include "engine/phase.h"
 #include "engine/pipeline.h"
@@ -45,6 +46,9 @@ public:
 
     // Pass 1; true when it was cancelled.
     bool scan();
+    // Pass 1 begun during the format check: its progress shown and a Cancel ending it, as if the
+    // pass ran here. True when it was cancelled.
+    bool awaitScan(ExtentsScan& ahead);
     void computeScale();
     // Pass 2; true when it was cancelled.
     bool addNoise(OutputFile& out);
@@ -128,6 +132,34 @@ bool Conversion::scan()
         pipeline.submitIfFull();
     });
     pipeline.finish();
+    return cancelled;
+}
+
+bool Conversion::awaitScan(ExtentsScan& ahead)
+{
+    StatusView& status = m_host.status;
+    EventLoop& events = m_host.events;
+    bool cancelled = false;
+    while (true) {
+        const bool ended = ahead.waitFor(std::chrono::milliseconds(0));
+        status.setValue(static_cast<float>(ahead.position()));
+        if (ended)
+            break;
+        if (cancelRequested()) {
+            ahead.stop();
+            cancelled = true;
+            break;
+        }
+        events.serveWhileWaiting();
+        ahead.waitFor(std::chrono::milliseconds(2));
+    }
+    if (const std::optional<ExtentsScan::Failure>& failure = ahead.failure(); failure && !cancelled) {
+        if (failure->outOfMemory)
+            throw std::bad_alloc();
+        throw EngineError(failure->line > 0 ? lineMessage(m_reader.path(), failure->line, failure->message)
+                                            : failure->message);
+    }
+    m_box = ahead.box();
     return cancelled;
 }
 
@@ -265,14 +297,19 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         hider.emplace(host.status);
         reader.rewind();
         // Both passes must read the same file: one that changes under the run is no mesh to trust.
-        const auto requireUnchanged = [&](bool readToTheEnd) {
+        const auto requireUnchanged = [&](bool readToTheEnd, std::uint64_t position) {
             if (!unchangedSince(sourceFd, sourceInfo) ||
                 (readEarlier && !unchangedSince(files.sourceFd.get(), files.sourceInfo)) ||
-                (readToTheEnd && reader.position() - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
+                (readToTheEnd && position - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
                 throw EngineError("The source file " + sourcePath + " changed while it was converted.");
         };
-        summary.scanCancelled = conversion.scan();
-        requireUnchanged(!summary.scanCancelled);
+        if (std::unique_ptr<ExtentsScan> ahead = earlier ? std::move(earlier->extents) : nullptr) {
+            summary.scanCancelled = conversion.awaitScan(*ahead);
+            requireUnchanged(!summary.scanCancelled, ahead->position());
+        } else {
+            summary.scanCancelled = conversion.scan();
+            requireUnchanged(!summary.scanCancelled, reader.position());
+        }
         conversion.computeScale();
 
         if (host.events.interrupted()) {
@@ -284,7 +321,7 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
                      "adding noise to verticies ...");
         reader.rewind();
         summary.noiseCancelled = conversion.addNoise(out);
-        requireUnchanged(!summary.noiseCancelled);
+        requireUnchanged(!summary.noiseCancelled, reader.position());
 
         files.sourceFd.close();
         if (earlier)

@@ -1,5 +1,6 @@
 #include "fileio.h"
 
+#include "engine/extentsscan.h"
 #include "engine/host.h"
 #include "engine/linescan.h"
 #include "path/filedescriptor.h"
@@ -120,14 +121,15 @@ UniqueFd openSourceFile(const std::string& path, struct stat& info)
     return fd;
 }
 
+EarlierSource::EarlierSource() = default;
+EarlierSource::~EarlierSource() = default;
+
 RecordReader::RecordReader(int fd, std::string path) : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize)
 {
 }
 
 void RecordReader::rewind()
 {
-    if (::lseek(m_fd, 0, SEEK_SET) < 0)
-        throwSystemError("Cannot read the source file", m_path, errno);
     m_begin = m_end = 0;
     m_fileOffset = 0;
     m_eof = false;
@@ -147,7 +149,10 @@ bool RecordReader::fill()
     if (m_end == m_buffer.size())
         m_buffer.resize(m_buffer.size() * 2); // a line longer than the buffer
     while (true) {
-        const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+        char* const to = m_buffer.data() + m_end;
+        const std::size_t room = m_buffer.size() - m_end;
+        const ssize_t n = m_positional ? ::pread(m_fd, to, room, static_cast<off_t>(m_fileOffset + m_end))
+                                       : ::read(m_fd, to, room);
         if (n > 0) {
             m_end += static_cast<std::size_t>(n);
             return true;
@@ -155,6 +160,10 @@ bool RecordReader::fill()
         if (n == 0) {
             m_eof = true;
             return false;
+        }
+        if (errno == ESPIPE && m_positional) {
+            m_positional = false; // a pipe or a socket: read in order, once
+            continue;
         }
         if (errno != EINTR)
             throwSystemError("Cannot read the source file", m_path, errno);

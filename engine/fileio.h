@@ -65,7 +65,8 @@ UniqueFd openSourceFile(const std::string& path, struct stat& info);
 // Reads a file's records: whole lines, each ended by CR LF, LF or CR; a last line without a line end
 // is a record too. A record comes without its leading blanks and tabs and without its line end, with
 // every "#IND" replaced by "0"; all other bytes pass untouched. The buffer grows to the longest line
-// and no further, and a warm reader allocates nothing.
+// and no further, and a warm reader allocates nothing. It reads at offsets of its own, so that
+// readers on other threads may share its descriptor.
 class RecordReader
 {
 public:
@@ -97,19 +98,30 @@ private:
     bool m_eof = false;
     std::uint64_t m_line = 0;
     bool m_lastCrLf = false;
-    std::string m_replaced; // a record with "#IND" replaced
+    bool m_positional = true; // false once the descriptor has turned out to have no offsets
+    std::string m_replaced;   // a record with "#IND" replaced
 };
+
+class ExtentsScan;
 
 // A source that the format check replaced: its descriptor and status, and the file that took its
 // place, by device and inode.
 struct EarlierSource
 {
+    EarlierSource();
+    ~EarlierSource();
+    EarlierSource(const EarlierSource&) = delete;
+    EarlierSource& operator=(const EarlierSource&) = delete;
+
     UniqueFd fd;
     struct stat info
     {
     };
     dev_t replacementDevice = 0;
     ino_t replacementInode = 0;
+    // The conversion's first pass, begun on this descriptor during the check; it ends before the
+    // descriptor is closed.
+    std::unique_ptr<ExtentsScan> extents;
 };
 
 // What the format check and the conversion both begin with: the two names read from the options,

@@ -162,6 +162,89 @@ private slots:
         QVERIFY(!QFile::exists(m_dir.filePath("Models/result.obj")));
     }
 
+    // A rewritten source's scan runs beside the format check, on a thread of its own. Whatever the
+    // file holds, the command must end exactly as when the conversion reads the scan itself.
+    void scanBesideTheCheck_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QByteArray mesh;
+        for (int i = 0; i < 20000; ++i)
+            mesh += "v " + QByteArray::number(i * 0.37) + " " + QByteArray::number(i % 101) + " -" +
+                    QByteArray::number(i % 7) + "\nf 1 2 3\n";
+        QTest::newRow("mesh") << mesh;
+        QTest::newRow("faulty vertex near the end") << mesh + "v 1 2\nv 3 4 5\n";
+        QTest::newRow("number beyond a double first") << "v 1e999 0 0\n" + mesh;
+        QTest::newRow("#IND and lone CRs") << QByteArray("v #IND 1 2\rv 3 #IND 5\r#IND\rv 1 1 1\r");
+        QTest::newRow("no vertex") << QByteArray("# nothing\ng a\nf 1 2 3\n");
+        QTest::newRow("last vertex without its line end") << mesh + "v 900 -9 9";
+    }
+    void scanBesideTheCheck()
+    {
+        QFETCH(QByteArray, input);
+        struct Run
+        {
+            int kind;
+            std::vector<std::string> problems, labels;
+            QByteArray output, sourceAfter;
+            double extent;
+        };
+        const auto runWith = [&](int workers) {
+            writeAll(source(), input);
+            QFile::remove(m_dir.filePath("Models/result.obj"));
+            Rig rig;
+            rig.host.workers = workers;
+            rig.status.recordValues = false;
+            FakePrompts prompts;
+            rig.files(source(), "result");
+            const CommandOutcome outcome = runConvertCommand(rig.host, prompts);
+            [&] { QVERIFY(outcome.check.rewritten); }();
+            return Run{int(outcome.kind), prompts.problems, rig.status.labels,
+                       readAll(m_dir.filePath("Models/result.obj")), readAll(source()),
+                       outcome.summary.smallestExtent};
+        };
+        const Run alone = runWith(0), beside = runWith(1);
+        QCOMPARE(beside.kind, alone.kind);
+        QCOMPARE(beside.problems, alone.problems);
+        QCOMPARE(beside.labels, alone.labels);
+        QCOMPARE(beside.output, alone.output);
+        QCOMPARE(beside.sourceAfter, alone.sourceAfter);
+        QCOMPARE(beside.extent, alone.extent);
+    }
+
+    // A Cancel while the conversion waits for that scan ends it with the box measured so far, as in
+    // a scan read by the conversion; the noise pass still writes every record. Whether the scan is
+    // still running by then depends on the machine, so either ending must hold.
+    void cancelWhileTheScanRunsBeside()
+    {
+        QByteArray input;
+        for (int i = 0; input.size() < (8 << 20); ++i)
+            input += "v " + QByteArray::number(i) + " " + QByteArray::number(i * 0.5) + " " + // the box grows
+                     QByteArray::number(i * 2) + "\n";
+        const auto runWith = [&](bool cancel) {
+            writeAll(source(), input);
+            QFile::remove(m_dir.filePath("Models/result.obj"));
+            Rig rig;
+            rig.status.recordValues = false;
+            rig.status.onValue = [&](float) {
+                if (cancel && rig.status.labelText == kScanLabel)
+                    pressCancel(rig.status);
+            };
+            FakePrompts prompts;
+            rig.files(source(), "result");
+            const CommandOutcome outcome = runConvertCommand(rig.host, prompts);
+            [&] { QCOMPARE(int(outcome.kind), int(Kind::Done)); }();
+            return std::pair(outcome.summary, readAll(m_dir.filePath("Models/result.obj")));
+        };
+        const auto [full, fullOutput] = runWith(false);
+        const auto [cut, cutOutput] = runWith(true);
+        QVERIFY(!full.scanCancelled && !cut.noiseCancelled);
+        QCOMPARE(cutOutput.count('\n'), fullOutput.count('\n'));
+        if (cut.scanCancelled)
+            QVERIFY(cut.smallestExtent < full.smallestExtent);
+        else
+            QCOMPARE(cutOutput, fullOutput);
+    }
+
     // 24-bit draws in [0, 1); after reset and reseed the sequence depends on the key alone. Each noise
     // shape draws exactly one number and bends it to r, r * |r| or r * r * r.
     void generator()

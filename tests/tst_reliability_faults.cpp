@@ -99,6 +99,10 @@ private slots:
                                                        << "The source file @ changed while it was checked";
         QTest::newRow("shrinks during the format check") << check << "truncate"
                                                          << "The source file @ changed while it was checked";
+        // The scan beside the check meets the faulty vertex first; the check's failure is the one told.
+        QTest::newRow("a faulty first vertex, shrinks during the format check")
+            << check << "bad-truncate"
+            << "The source file @ changed while it was checked";
         QTest::newRow("shrinks during the noise pass") << noise << "truncate"
                                                        << "The source file @ changed";
         // Same length, other numbers, near the end: the box of pass 1 no longer fits.
@@ -118,16 +122,18 @@ private slots:
         QFETCH(QString, change);
         QFETCH(QString, fault);
         const bool lineFeeds = change.startsWith("lf-");
-        change.remove("lf-");
+        const bool faultyFirst = change.startsWith("bad-");
+        change.remove("lf-").remove("bad-");
         QTemporaryDir dir;
         const QString source = dir.filePath("mesh.obj");
         const QByteArray path = QFile::encodeName(source);
         const bool inCheck = phase == QString::fromStdString(kCheckLabel);
         // Three chunks for the format check, else normal form (the check leaves it) and more than any
         // read-ahead.
-        const QByteArray original = inCheck || lineFeeds
-                                        ? meshOfSize(inCheck ? 3 * 4096 : 6 << 20)
-                                        : normalForm(meshOfSize(phase.isEmpty() ? 4096 : 6 << 20));
+        QByteArray original = inCheck || lineFeeds ? meshOfSize(inCheck ? 3 * 4096 : 6 << 20)
+                                                   : normalForm(meshOfSize(phase.isEmpty() ? 4096 : 6 << 20));
+        if (faultyFirst)
+            original.prepend("v 1 2\n");
         QVERIFY(writeAll(source, original));
         QByteArray expected = lineFeeds ? normalForm(original) : original;
         const auto act = [&] {

@@ -127,6 +127,9 @@ private slots:
         if (child == 0) {
             const CommandOutcome outcome = convert(dir.path(), [&](Rig& rig) {
                 g_killAt = Step(step);
+                // The scan's records are read by the conversion itself, so that it yields at each.
+                if (phase.toStdString() == kScanLabel)
+                    rig.host.workers = 0;
                 if (!phase.isEmpty())
                     rig.at(phase.toStdString(), yield, killSelf);
             });

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "engine/records.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace jf {
+
+// The conversion's first pass, the vertices' bounding box, measured on a thread of its own while
+// the format check puts the normalised copy of the source on the disk. The check mostly waits for
+// the disk and leaves a core idle; the box is then ready, or nearly, when the conversion starts.
+// The records come through a reader of their own on the check's descriptor, exactly as the
+// conversion would read them from it.
+class ExtentsScan
+{
+public:
+    ExtentsScan(int fd, std::string path);
+    ~ExtentsScan(); // ends the thread and waits for it
+    ExtentsScan(const ExtentsScan&) = delete;
+    ExtentsScan& operator=(const ExtentsScan&) = delete;
+
+    // Waits at most `timeout`; true once the thread has ended.
+    bool waitFor(std::chrono::milliseconds timeout);
+    // Ends the thread before its next record and waits for it.
+    void stop();
+    // The 1-based offset of the next byte to be read.
+    std::uint64_t position() const { return m_position.load(std::memory_order_relaxed); }
+
+    // Once the thread has ended: what the records measured gave, and why it ended early, if it did.
+    struct Failure
+    {
+        std::string message;    // a record's fault, or the whole message of a failed read
+        std::uint64_t line = 0; // the faulty record's line; 0 for a failed read
+        bool outOfMemory = false;
+    };
+    const Extents& box() const { return m_box; }
+    const std::optional<Failure>& failure() const { return m_failure; }
+
+private:
+    void run();
+
+    int m_fd;
+    std::string m_path;
+    Extents m_box;
+    std::optional<Failure> m_failure;
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::uint64_t> m_position{1};
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_done = false;
+    std::thread m_thread; // last: it starts once everything above is in place
+};
+
+} // namespace jf
