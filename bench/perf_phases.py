@@ -4,7 +4,8 @@
 Usage: perf script -F ip,sym,dso -i perf.data | perf_phases.py [--top N]
 
 A sample belongs to the phase whose entry function is on its stack: the format check
-(CheckObjFormat), pass 1 (Conversion::scan) or pass 2 (Conversion::addNoise); everything else
+(CheckObjFormat), pass 1 (Conversion::scan, or ExtentsScan::run on its own thread beside the
+format check when the check rewrites the source) or pass 2 (Conversion::addNoise); everything else
 (start-up, the Convert command's checks, exit) is "other". Needs a build that keeps these
 functions out of line (bench/profile.sh builds one) and call chains (perf record --call-graph).
 "Self" counts a sample for the function it was taken in; "children" counts it once for every
@@ -19,6 +20,7 @@ import sys
 PHASES = [
     ("format check", re.compile(r"CheckObjFormat")),
     ("pass 1: scan", re.compile(r"Conversion::scan\b|^scan$")),
+    ("pass 1: scan beside the check", re.compile(r"ExtentsScan::run\b")),
     ("pass 2: noise", re.compile(r"Conversion::addNoise\b|^addNoise$")),
 ]
 FRAME = re.compile(r"^\s*[0-9a-f]+\s+(.*?)\s+\(([^)]*)\)\s*$")

@@ -16,13 +16,22 @@ own, since a CPU profile does not see the time spent waiting for the disk.
 import re
 import sys
 
+UNFINISHED = re.compile(r"^(?:\d+\s+)?\d+\.\d+\s+<\.\.\. (\w+) resumed>(.*)$")
 LINE = re.compile(r"^(?:\[pid\s+\d+\]\s+|\d+\s+)?(\d+\.\d+)\s+(\w+)\((.*)\)\s+=\s+(-?\d+|\?)[^<]*(?:<([\d.]+)>)?")
 
 
 def main():
     trace, source = sys.argv[1], sys.argv[2]
     events = []
+    pending = {}  # pid -> the first half of a call that another thread's call interrupted
     for line in open(trace):
+        pid = line.split(None, 1)[0] if line[:1].isdigit() else ""
+        if line.rstrip().endswith("<unfinished ...>"):
+            pending[pid] = line.rstrip()[: -len("<unfinished ...>")].rstrip()
+            continue
+        resumed = UNFINISHED.match(line)
+        if resumed and pid in pending:
+            line = pending.pop(pid) + resumed.group(2)
         m = LINE.match(line)
         if not m:
             continue
