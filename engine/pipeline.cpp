@@ -46,7 +46,7 @@ void Chunk::addCopy(std::string_view record, std::uint64_t line, bool endsInCrLf
         text.append(record.data(), record.size() + 2);
     } else {
         text.append(record);
-        text.append("\r\n");
+        text.append("\r\n", 2);
     }
     records.back().length = static_cast<std::uint32_t>(text.size() - records.back().offset);
 }

@@ -132,12 +132,11 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
     double c[3];
     std::string_view texts[3];
     FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c, texts);
-    const std::size_t start = out.size();
     // Room for the whole line at once: a record with megabytes of further fields grows the
     // output once, to its size, not by doubling.
-    out.reserve(start + record.size() + 3 * kPrintedNumberMax + 8);
-    out.resize(start + 3 + 3 * kPrintedNumberMax);
-    char* const begin = out.data() + start;
+    out.reserve(out.size() + record.size() + 3 * kPrintedNumberMax + 8);
+    char printed[3 + 3 * kPrintedNumberMax];
+    char* const begin = printed;
     char* p = begin;
     *p++ = 'v';
     if (normal)
@@ -153,7 +152,7 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
         }
         p = printNumber(c[axis], p);
     }
-    out.resize(start + static_cast<std::size_t>(p - begin));
+    out.append(begin, static_cast<std::size_t>(p - begin));
     // Further fields (a weight, vertex colours) are kept as they stood.
     std::string_view field;
     for (bool first = true; further.next(field); first = false) {
