@@ -8,7 +8,7 @@
 namespace jf {
 
 ExtentsScan::ExtentsScan(int fd, std::string path)
-    : m_fd(fd), m_path(std::move(path)), m_thread(&ExtentsScan::run, this)
+    : m_fd(fd), m_path(std::move(path)), m_run(std::async(std::launch::async, &ExtentsScan::run, this))
 {
 }
 
@@ -20,14 +20,12 @@ ExtentsScan::~ExtentsScan()
 void ExtentsScan::stop()
 {
     m_stop.store(true, std::memory_order_relaxed);
-    if (m_thread.joinable())
-        m_thread.join();
+    m_run.wait();
 }
 
 bool ExtentsScan::waitFor(std::chrono::milliseconds timeout)
 {
-    std::unique_lock lock(m_mutex);
-    return m_ended.wait_for(lock, timeout, [this] { return m_done; });
+    return m_run.wait_for(timeout) == std::future_status::ready;
 }
 
 void ExtentsScan::run()
@@ -53,11 +51,6 @@ void ExtentsScan::run()
     } catch (const std::bad_alloc&) {
         m_failure = Failure{{}, 0, true};
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_done = true;
-    }
-    m_ended.notify_all();
 }
 
 } // namespace jf

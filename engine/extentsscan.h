@@ -4,12 +4,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <future>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace jf {
 
@@ -52,10 +50,7 @@ private:
     std::optional<Failure> m_failure;
     std::atomic<bool> m_stop{false};
     std::atomic<std::uint64_t> m_position{1};
-    std::mutex m_mutex;
-    std::condition_variable m_ended;
-    bool m_done = false;
-    std::thread m_thread; // last: it starts once everything above is in place
+    std::future<void> m_run; // last: the thread starts once everything above is in place
 };
 
 } // namespace jf
