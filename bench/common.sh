@@ -9,6 +9,25 @@
 # An export is made once per commit and then reused with its build folders: a commit cannot change,
 # and a second script on the same commit then needs no second build. The .exported mark is written
 # last, so an export that was interrupted is made again.
+#
+# It also sets the places every script uses, each of which the environment may set instead:
+# REPO (the repository), BENCH_DIR (inputs, outputs and results; ../bigfiles beside the
+# repository), PEERS_DIR (the shared peer scripts; ../shared/peers), and gives build_release.
+
+REPO="$(cd "$HERE/.." && pwd)"
+BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
+PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
+
+# Configures SOURCE_ROOT as a Release build in FOLDER, tests off, the window on or off (UI is ON or
+# OFF), and builds the TARGETs; the logs stay in FOLDER, and their tail is shown when a step fails.
+build_release() { # folder ui target...
+  local folder="$1" ui="$2"
+  shift 2
+  mkdir -p "$folder"
+  cmake -S "$SOURCE_ROOT" -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DJITTERFORM_BUILD_UI="$ui" >"$folder/bench-cmake.log" 2>&1 || { cat "$folder/bench-cmake.log"; exit 1; }
+  ninja -C "$folder" "$@" >"$folder/bench-ninja.log" 2>&1 || { tail -40 "$folder/bench-ninja.log"; exit 1; }
+}
 use_tree() { # rev
   if [ -z "$1" ]; then
     SOURCE_ROOT="$REPO"

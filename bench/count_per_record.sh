@@ -20,10 +20,6 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-REPO="$(cd "$HERE/.." && pwd)"
-BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
-BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
-PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
 MB=20; COMMIT=""; BIG=1
 while (($#)); do
   case "$1" in
@@ -39,16 +35,14 @@ done
 # shellcheck source=common.sh
 . "$HERE/common.sh"
 use_tree "$COMMIT"
+BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
 if [ -n "$COMMIT" ]; then BUILD_DIR="$SOURCE_ROOT/build"; fi
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 if ! command -v strace >/dev/null; then
   as_root apt-get update -qq
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends strace
 fi
-mkdir -p "$BUILD_DIR"
-cmake -S "$SOURCE_ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-      -DJITTERFORM_BUILD_UI=OFF >"$BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$BUILD_DIR/bench-cmake.log"; exit 1; }
-ninja -C "$BUILD_DIR" jitterform-cli alloc_count >"$BUILD_DIR/bench-ninja.log" 2>&1 || { tail -40 "$BUILD_DIR/bench-ninja.log"; exit 1; }
+build_release "$BUILD_DIR" OFF jitterform-cli alloc_count
 CLI="$BUILD_DIR/cli/jitterform-cli"
 
 mkdir -p "$BENCH_DIR"

@@ -20,10 +20,6 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-REPO="$(cd "$HERE/.." && pwd)"
-BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
-PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
-PROF_DIR="${PROF_DIR:-$REPO/build-bench-prof}"
 PERF=1; CALLGRIND=1; COMMIT=""
 while (($#)); do
   case "$1" in
@@ -38,6 +34,7 @@ done
 # shellcheck source=common.sh
 . "$HERE/common.sh"
 use_tree "$COMMIT"
+PROF_DIR="${PROF_DIR:-$REPO/build-bench-prof}"
 if [ -n "$COMMIT" ]; then PROF_DIR="$SOURCE_ROOT/build-prof"; fi
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 missing=()

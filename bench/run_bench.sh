@@ -59,10 +59,6 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-REPO="$(cd "$HERE/.." && pwd)"
-BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
-BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
-PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
 RUNS=3; OUR_RUNS=""; WAIT_QUIET=1; BIG=0; PEERS=0; QUICK=0; BUILD=1; MB=1000; COMMIT=""
 while (($#)); do
   case "$1" in
@@ -93,13 +89,11 @@ need_pkg() { # command package
 # shellcheck source=common.sh
 . "$HERE/common.sh"
 use_tree "$COMMIT"
+BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
 if [ -n "$COMMIT" ]; then BUILD_DIR="$SOURCE_ROOT/build"; fi
 if ((BUILD)) && [ -z "${CLI:-}" ]; then
   need_pkg cmake cmake; need_pkg ninja ninja-build
-  mkdir -p "$BUILD_DIR"
-  cmake -S "$SOURCE_ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-        -DJITTERFORM_BUILD_UI=OFF >"$BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$BUILD_DIR/bench-cmake.log"; exit 1; }
-  ninja -C "$BUILD_DIR" jitterform-cli >"$BUILD_DIR/bench-ninja.log" 2>&1 || { tail -40 "$BUILD_DIR/bench-ninja.log"; exit 1; }
+  build_release "$BUILD_DIR" OFF jitterform-cli
 fi
 CLI="${CLI:-$BUILD_DIR/cli/jitterform-cli}"
 NAIVE="$PEERS_DIR/naive_stream.py"

@@ -12,10 +12,6 @@
 # PEERS_DIR and CLI as for run_bench.sh.
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-REPO="$(cd "$HERE/.." && pwd)"
-BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
-BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
-PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
 
 ROUNDS=3
 PEER="blender data"
@@ -28,16 +24,16 @@ while (($#)); do
   esac
 done
 
+# shellcheck source=common.sh
+. "$HERE/common.sh"
+use_tree ""
+BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
 SMALL="$BENCH_DIR/peers/terrain_100mb.obj"
 LF="$BENCH_DIR/mesh-1g.obj"
 for f in "$SMALL" "$LF"; do
   [ -s "$f" ] || { echo "side_by_side.sh: $f is missing (see --help)" >&2; exit 1; }
 done
-if [ -z "${CLI:-}" ]; then
-  cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-        -DJITTERFORM_BUILD_UI=OFF >"$BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$BUILD_DIR/bench-cmake.log"; exit 1; }
-  ninja -C "$BUILD_DIR" jitterform-cli >"$BUILD_DIR/bench-ninja.log" 2>&1 || { tail -40 "$BUILD_DIR/bench-ninja.log"; exit 1; }
-fi
+[ -n "${CLI:-}" ] || build_release "$BUILD_DIR" OFF jitterform-cli
 CLI="${CLI:-$BUILD_DIR/cli/jitterform-cli}"
 WORK="$(mktemp -d "$BENCH_DIR/side-XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT

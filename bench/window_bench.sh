@@ -12,10 +12,6 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-REPO="$(cd "$HERE/.." && pwd)"
-BENCH_DIR="${BENCH_DIR:-$(cd "$REPO/.." && pwd)/bigfiles}"
-PEERS_DIR="${PEERS_DIR:-$(cd "$REPO/.." && pwd)/shared/peers}"
-UI_BUILD_DIR="${UI_BUILD_DIR:-$REPO/build-bench-ui}"
 RUNS=3; MB=1000; COMMIT=""
 while (($#)); do
   case "$1" in
@@ -31,12 +27,10 @@ done
 # shellcheck source=common.sh
 . "$HERE/common.sh"
 use_tree "$COMMIT"
+UI_BUILD_DIR="${UI_BUILD_DIR:-$REPO/build-bench-ui}"
 if [ -n "$COMMIT" ]; then UI_BUILD_DIR="$SOURCE_ROOT/build-ui"; fi
-mkdir -p "$UI_BUILD_DIR" "$BENCH_DIR"
-cmake -S "$SOURCE_ROOT" -B "$UI_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DJITTERFORM_BUILD_UI=ON \
-      >"$UI_BUILD_DIR/bench-cmake.log" 2>&1 || { cat "$UI_BUILD_DIR/bench-cmake.log"; exit 1; }
-ninja -C "$UI_BUILD_DIR" window_bench jitterform-cli >"$UI_BUILD_DIR/bench-ninja.log" 2>&1 ||
-  { tail -40 "$UI_BUILD_DIR/bench-ninja.log"; exit 1; }
+mkdir -p "$BENCH_DIR"
+build_release "$UI_BUILD_DIR" ON window_bench jitterform-cli
 
 if [ "$MB" = 1000 ]; then INPUT="$BENCH_DIR/mesh-1g.obj"; else INPUT="$BENCH_DIR/mesh-${MB}m.obj"; fi
 if [ ! -s "$INPUT" ]; then
