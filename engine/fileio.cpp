@@ -242,11 +242,9 @@ constexpr std::size_t kDiskBlock = 4096;
 } // namespace
 
 OutputFile::OutputFile(int fd, std::string name)
-    : m_fd(fd), m_name(std::move(name)), m_storage(2 * kBufferSize + kDiskBlock)
+    : m_fd(fd), m_name(std::move(name)), m_storage(kBlocks * kBufferSize + kDiskBlock)
 {
-    const auto address = reinterpret_cast<std::uintptr_t>(m_storage.data());
-    m_data = m_storage.data() + (kDiskBlock - address % kDiskBlock) % kDiskBlock;
-    m_spare = m_data + kBufferSize;
+    m_data = block(0);
     const int flags = ::fcntl(m_fd.get(), F_GETFL);
     struct stat info
     {
@@ -311,52 +309,67 @@ void OutputFile::writeAll(const char* data, std::size_t size)
     }
 }
 
+char* OutputFile::block(std::size_t index)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(m_storage.data());
+    return m_storage.data() + (kDiskBlock - address % kDiskBlock) % kDiskBlock + index * kBufferSize;
+}
+
 void OutputFile::writerLoop()
 {
+    std::size_t next = 0; // the oldest block handed over
     std::unique_lock lock(m_mutex);
     while (true) {
         m_wake.wait(lock, [this] { return m_stop || m_pending > 0; });
         if (m_pending == 0)
             return;
+        const std::size_t length = m_lengths[next];
+        const bool failed = m_failure != nullptr;
         lock.unlock();
         try {
-            writeAll(m_spare, m_pending);
+            if (!failed) // after a failure nothing more is written: the file is lost
+                writeAll(block(next), length);
         } catch (...) {
             lock.lock();
             m_failure = std::current_exception();
             lock.unlock();
         }
         lock.lock();
-        m_pending = 0;
+        next = (next + 1) % kBlocks;
+        --m_pending;
         m_wake.notify_all();
     }
 }
 
-void OutputFile::awaitWriter()
+void OutputFile::awaitWriter(std::size_t pending)
 {
     if (!m_writer.joinable())
         return;
     std::unique_lock lock(m_mutex);
-    m_wake.wait(lock, [this] { return m_pending == 0; });
+    m_wake.wait(lock, [&] { return m_pending <= pending || m_failure; });
     if (m_failure)
         std::rethrow_exception(m_failure); // the file is lost: every later call reports it again
 }
 
 void OutputFile::handOver()
 {
-    awaitWriter();
+    // The next block must be free before the tail of this one moves there.
+    awaitWriter(kBlocks - 2);
     // While writing directly, whatever the last write did to the flag, only whole blocks go.
     const std::size_t whole = m_direct ? m_used - m_used % kDiskBlock : m_used;
     if (whole == 0)
         return;
-    std::swap(m_data, m_spare);
-    std::memcpy(m_data, m_spare + whole, m_used - whole);
+    const char* const full = m_data;
+    m_lengths[m_fill] = whole;
+    m_fill = (m_fill + 1) % kBlocks;
+    m_data = block(m_fill);
+    std::memcpy(m_data, full + whole, m_used - whole);
     m_used -= whole;
     if (!m_writer.joinable())
         m_writer = std::thread(&OutputFile::writerLoop, this);
     {
         std::lock_guard lock(m_mutex);
-        m_pending = whole;
+        ++m_pending;
     }
     m_wake.notify_all();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -148,9 +149,10 @@ PhaseFiles openPhaseFiles(const class ConversionOptions& options);
 // is slow to hand out, and nobody reads the file back during the run. Where direct writes are
 // refused the file is written through the page cache as usual.
 //
-// A full block is written on a thread of the file's own while the next one fills, so that the
-// disk and the caller work at the same time. A failed write is reported by the next call that
-// hands over a block, flushes, syncs or closes.
+// Full blocks are written on a thread of the file's own while the next ones fill, so that the
+// disk and the caller work at the same time; a few blocks may wait for the disk, so that the
+// caller goes on when one write takes longer than usual. A failed write is reported by the next
+// call that hands over a block, flushes, syncs or closes.
 class OutputFile
 {
 public:
@@ -177,16 +179,18 @@ public:
     // Flushes everything and syncs to disk, keeping the file open.
     void sync();
     int fd() const { return m_fd.get(); }
-    bool direct() const { return m_direct; }
+    bool direct() const { return m_direct.load(std::memory_order_relaxed); }
 
-    static constexpr std::size_t kBufferSize = std::size_t(4) << 20; // each of the two
+    static constexpr std::size_t kBufferSize = std::size_t(2) << 20; // each block
+    static constexpr std::size_t kBlocks = 4;
 
 private:
     void appendLarge(std::string_view text);
     // Hands the buffer's whole disk blocks to the writer and keeps the rest for the next block.
     void handOver();
-    // Waits until the writer is idle; throws what its last write met.
-    void awaitWriter();
+    // Waits until at most `pending` blocks wait for the writer; throws what a write met.
+    void awaitWriter(std::size_t pending = 0);
+    char* block(std::size_t index);
     void writeTail();
     void writerLoop();
     void writeAll(const char* data, std::size_t size);
@@ -194,17 +198,20 @@ private:
 
     UniqueFd m_fd;
     std::string m_name;
-    std::vector<char> m_storage; // two block-aligned buffers: m_data fills while m_spare is written
-    char* m_data = nullptr;
-    char* m_spare = nullptr;
+    std::vector<char> m_storage; // kBlocks disk-aligned blocks, used in turn
+    char* m_data = nullptr;      // the block that fills
+    std::size_t m_fill = 0;      // its index
     std::size_t m_used = 0;
+    std::size_t m_lengths[kBlocks] = {}; // of the blocks handed over
     std::uint64_t m_written = 0; // by whichever thread writes, never both at once
-    bool m_direct = false;
+    // Cleared by the writer when the file system turns direct writes down; it is never set again,
+    // so a block cut to whole disk blocks while it was still set is written correctly either way.
+    std::atomic<bool> m_direct = false;
 
     std::thread m_writer; // started with the first full block
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::size_t m_pending = 0; // bytes of m_spare to write; 0 when the writer is idle
+    std::size_t m_pending = 0; // blocks handed over and not yet written; 0 when the writer is idle
     bool m_stop = false;
     std::exception_ptr m_failure;
 };

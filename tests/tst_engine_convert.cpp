@@ -1,6 +1,7 @@
 #include "enginefakes.h"
 
 #include "engine/convert.h"
+#include "engine/fileio.h"
 #include "engine/generator.h"
 #include "text/exactnumber.h"
 #include "text/number.h"
@@ -10,6 +11,8 @@
 #include <QTest>
 
 #include <cmath>
+#include <fcntl.h>
+#include <random>
 
 using namespace jf;
 using namespace jf::test;
@@ -259,6 +262,51 @@ private slots:
             runWith(workers, -1, &error);
             QVERIFY2(error.contains(QString(", line %1: a vertex needs").arg(line)), qPrintable(error));
         }
+    }
+
+    void outputFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("a new file, written directly where the file system allows") << "file";
+        QTest::newRow("a file whose writes go through the page cache") << "appended";
+        QTest::newRow("a device that is full") << "/dev/full";
+    }
+    // Blocks wait for the disk several at a time: they must reach the file whole and in order, and
+    // a write that fails must be reported, not waited for.
+    void outputFile()
+    {
+        QFETCH(QString, target);
+        std::mt19937 random(7);
+        std::string expected;
+        const QString path = target.startsWith('/') ? target : m_dir.filePath("output-" + target);
+        int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        if (target == "appended") {
+            expected = "x"; // a file at an offset off the disk's blocks is never written directly
+            QCOMPARE(::write(fd, expected.data(), 1), ssize_t(1));
+        }
+        QString failure;
+        try {
+            OutputFile out(fd, "the output " + path.toStdString());
+            // Pieces from a byte to more than a block, some crossing several blocks at once.
+            while (expected.size() < 9 * OutputFile::kBlocks * OutputFile::kBufferSize / 2) {
+                const std::size_t size = random() % 4 == 0 ? random() % (3 * OutputFile::kBufferSize) : random() % 200;
+                std::string piece(size, '\0');
+                for (char& c : piece)
+                    c = char('a' + random() % 26);
+                out.append(piece);
+                expected += piece;
+            }
+            out.close();
+        } catch (const EngineError& error) {
+            failure = error.what();
+        }
+        if (target == "/dev/full") {
+            QCOMPARE(failure, "Cannot write the output /dev/full: No space left on device.");
+            return;
+        }
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QVERIFY(readAll(path) == QByteArray::fromStdString(expected));
     }
 
     // Every third-party file, with every option on: records that are not rewritten come out byte for
