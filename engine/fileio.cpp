@@ -324,10 +324,12 @@ void OutputFile::writerLoop()
         if (m_pending == 0)
             return;
         const std::size_t length = m_lengths[next];
-        const bool failed = m_failure != nullptr;
+        // After a failure the file is lost, and a file abandoned unclosed is being removed (a
+        // cancelled run truncates it meanwhile, and writes would wait for that): neither gets more.
+        const bool skip = m_failure != nullptr || m_stop;
         lock.unlock();
         try {
-            if (!failed) // after a failure nothing more is written: the file is lost
+            if (!skip)
                 writeAll(block(next), length);
         } catch (...) {
             lock.lock();

@@ -152,7 +152,8 @@ PhaseFiles openPhaseFiles(const class ConversionOptions& options);
 // Full blocks are written on a thread of the file's own while the next ones fill, so that the
 // disk and the caller work at the same time; a few blocks may wait for the disk, so that the
 // caller goes on when one write takes longer than usual. A failed write is reported by the next
-// call that hands over a block, flushes, syncs or closes.
+// call that hands over a block, flushes, syncs or closes. A file destroyed without close() is
+// abandoned: blocks that still wait for the disk are not written.
 class OutputFile
 {
 public:
