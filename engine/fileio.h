@@ -204,7 +204,7 @@ private:
     std::size_t m_fill = 0;      // its index
     std::size_t m_used = 0;
     std::size_t m_lengths[kBlocks] = {}; // of the blocks handed over
-    std::uint64_t m_written = 0; // by whichever thread writes, never both at once
+    std::uint64_t m_written = 0;         // by whichever thread writes, never both at once
     // Cleared by the writer when the file system turns direct writes down; it is never set again,
     // so a block cut to whole disk blocks while it was still set is written correctly either way.
     std::atomic<bool> m_direct = false;

@@ -290,7 +290,8 @@ private slots:
             OutputFile out(fd, "the output " + path.toStdString());
             // Pieces from a byte to more than a block, some crossing several blocks at once.
             while (expected.size() < 9 * OutputFile::kBlocks * OutputFile::kBufferSize / 2) {
-                const std::size_t size = random() % 4 == 0 ? random() % (3 * OutputFile::kBufferSize) : random() % 200;
+                const std::size_t size =
+                    random() % 4 == 0 ? random() % (3 * OutputFile::kBufferSize) : random() % 200;
                 std::string piece(size, '\0');
                 for (char& c : piece)
                     c = char('a' + random() % 26);
