@@ -61,6 +61,7 @@ ChunkPipeline::ChunkPipeline(unsigned workers, Process process, Deliver deliver)
 {
     for (Slot& slot : m_slots)
         slot.chunk = std::make_unique<Chunk>();
+    m_filling = m_slots[0].chunk.get();
     for (unsigned i = 0; i < workers; ++i)
         m_threads.emplace_back(&ChunkPipeline::work, this, i + 1);
 }
@@ -111,6 +112,7 @@ void ChunkPipeline::submit()
         std::lock_guard lock(m_mutex);
         m_slots[m_fillSequence % m_slots.size()].state = State::Submitted;
         ++m_fillSequence;
+        m_filling = m_slots[m_fillSequence % m_slots.size()].chunk.get();
     }
     m_work.notify_one();
     pump(false);

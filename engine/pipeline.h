@@ -68,7 +68,7 @@ public:
     ChunkPipeline& operator=(const ChunkPipeline&) = delete;
 
     // The chunk that the calling thread fills.
-    Chunk& current() { return *m_slots[m_fillSequence % m_slots.size()].chunk; }
+    Chunk& current() { return *m_filling; }
     // Hands the current chunk on once it holds enough work.
     void submitIfFull()
     {
@@ -101,8 +101,11 @@ private:
     std::vector<Slot> m_slots;
     std::vector<RecordFormatter> m_formatters; // one a thread; [0] is the calling thread's
     std::uint64_t m_fillSequence = 0;          // the chunk being filled
-    std::uint64_t m_deliverSequence = 0;       // the next chunk to deliver
-    std::uint64_t m_claimSequence = 0;         // the next submitted chunk to process
+    // That chunk, kept at hand: the slot's index costs a division, and records are added to the
+    // chunk one at a time.
+    Chunk* m_filling = nullptr;
+    std::uint64_t m_deliverSequence = 0; // the next chunk to deliver
+    std::uint64_t m_claimSequence = 0;   // the next submitted chunk to process
     std::mutex m_mutex;
     std::condition_variable m_work;
     std::condition_variable m_done;
