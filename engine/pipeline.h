@@ -101,11 +101,11 @@ private:
     std::vector<Slot> m_slots;
     std::vector<RecordFormatter> m_formatters; // one a thread; [0] is the calling thread's
     std::uint64_t m_fillSequence = 0;          // the chunk being filled
-    // That chunk, kept at hand: the slot's index costs a division, and records are added to the
-    // chunk one at a time.
+    std::uint64_t m_deliverSequence = 0;       // the next chunk to deliver
+    std::uint64_t m_claimSequence = 0;         // the next submitted chunk to process
+    // The chunk being filled, kept at hand: its slot's index costs a division, and records are
+    // added to it one at a time.
     Chunk* m_filling = nullptr;
-    std::uint64_t m_deliverSequence = 0; // the next chunk to deliver
-    std::uint64_t m_claimSequence = 0;   // the next submitted chunk to process
     std::mutex m_mutex;
     std::condition_variable m_work;
     std::condition_variable m_done;
