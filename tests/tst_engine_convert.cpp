@@ -279,7 +279,8 @@ private slots:
         std::mt19937 random(7);
         std::string expected;
         const QString path = target.startsWith('/') ? target : m_dir.filePath("output-" + target);
-        int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0);
         if (target == "appended") {
             expected = "x"; // a file at an offset off the disk's blocks is never written directly
