@@ -207,6 +207,8 @@ bool Conversion::addNoise(OutputFile& out)
                 }
             });
         },
+        // On whichever thread finished the chunk, one chunk at a time: nothing here may touch the
+        // window or the options.
         [&](Chunk& chunk) {
             if (chunk.error)
                 throw EngineError(*chunk.error);

@@ -102,8 +102,36 @@ void ChunkPipeline::work(unsigned index)
         processSlot(slot, m_formatters[index]);
         lock.lock();
         slot.state = State::Done;
+        deliverDone(lock);
         m_done.notify_all();
     }
+}
+
+void ChunkPipeline::deliverDone(std::unique_lock<std::mutex>& lock)
+{
+    if (m_delivering || m_failure)
+        return;
+    m_delivering = true;
+    while (!m_stop && m_deliverSequence < m_fillSequence &&
+           m_slots[m_deliverSequence % m_slots.size()].state == State::Done) {
+        Slot& slot = m_slots[m_deliverSequence % m_slots.size()];
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            m_deliver(*slot.chunk);
+            slot.chunk->clear();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        if (failure) {
+            m_failure = failure;
+            break;
+        }
+        slot.state = State::Filling;
+        ++m_deliverSequence;
+    }
+    m_delivering = false;
 }
 
 void ChunkPipeline::submit()
@@ -122,17 +150,9 @@ void ChunkPipeline::pump(bool untilEmpty)
 {
     std::unique_lock lock(m_mutex);
     while (true) {
-        // Deliver, in order, whatever is done.
-        while (m_deliverSequence < m_fillSequence &&
-               m_slots[m_deliverSequence % m_slots.size()].state == State::Done) {
-            Slot& slot = m_slots[m_deliverSequence % m_slots.size()];
-            lock.unlock();
-            m_deliver(*slot.chunk); // may throw: the destructor then stops the helpers
-            slot.chunk->clear();
-            lock.lock();
-            slot.state = State::Filling;
-            ++m_deliverSequence;
-        }
+        deliverDone(lock);
+        if (m_failure)
+            std::rethrow_exception(m_failure); // the destructor then stops the helpers
         const std::size_t waiting = m_fillSequence - m_claimSequence;
         const bool ringFull = m_fillSequence - m_deliverSequence == m_slots.size();
         const bool allDelivered = m_deliverSequence == m_fillSequence;

@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -61,7 +62,10 @@ public:
     using Deliver = std::function<void(Chunk&)>;
 
     // `workers` further threads help to process; 0 processes everything on the calling thread.
-    // `deliver` runs on the calling thread, for every chunk in order.
+    // `deliver` runs for every chunk in order, one chunk at a time, on whichever thread finished
+    // the chunk or the ones before it: handing a chunk's output on is a copy of all its bytes, which
+    // would otherwise fall to the calling thread, the one that bounds a pass of copied records.
+    // What it throws comes out of the calling thread's next submit or finish.
     ChunkPipeline(unsigned workers, Process process, Deliver deliver);
     ~ChunkPipeline();
     ChunkPipeline(const ChunkPipeline&) = delete;
@@ -93,6 +97,9 @@ private:
     void submit();
     // Delivers what is done, in order; processes a waiting chunk itself when the helpers lag.
     void pump(bool untilEmpty);
+    // Delivers, in order, the chunks that are done, unless another thread is at it already or a
+    // delivery failed. Called with `lock` held; releases it while a chunk is delivered.
+    void deliverDone(std::unique_lock<std::mutex>& lock);
     void work(unsigned index);
     void processSlot(Slot& slot, RecordFormatter& formatter);
 
@@ -110,6 +117,8 @@ private:
     std::condition_variable m_work;
     std::condition_variable m_done;
     bool m_stop = false;
+    bool m_delivering = false;
+    std::exception_ptr m_failure; // what a delivery threw
     std::vector<std::thread> m_threads;
 };
 
