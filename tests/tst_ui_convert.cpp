@@ -4,11 +4,10 @@ using jf::frmMain1;
 using jf::MessageBoxes;
 using namespace jf::testing;
 
-class TestConvert : public QObject
+class TestConvert : public WindowTest
 {
     Q_OBJECT
 
-    QString path(const QString& name) const { return m_dir->filePath(name); }
     // A window set to convert a mesh of `vertices` vertices, serving its events at every record.
     // `crlf`: the source is in normal form already, so that the format check leaves it and the
     // conversion reads the scan itself, record by record (a rewritten source's scan runs during the
@@ -18,7 +17,7 @@ class TestConvert : public QObject
         m_mesh = meshText(vertices);
         if (crlf)
             m_mesh.replace("\n", "\r\n");
-        if (!writeFile(path(QStringLiteral("Cube.obj")), m_mesh))
+        if (!writeAll(path(QStringLiteral("Cube.obj")), m_mesh))
             qWarning("cannot write the source");
         auto window = std::make_unique<frmMain1>(m_fakes->services());
         window->setDayClock(fixedDay());
@@ -28,31 +27,26 @@ class TestConvert : public QObject
         window->show();
         return window;
     }
-    QByteArray directOutput(const PlainOptions& options = {})
+    QByteArray directOutput(const jf::test::FakeOptions& options = {})
     {
         return jf::testing::directOutput(m_mesh, path(QStringLiteral("direct")), options);
     }
-    QByteArray output() const { return readFile(path(QStringLiteral("cube_n.obj"))); }
+    QByteArray output() const { return readAll(path(QStringLiteral("cube_n.obj"))); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Fakes> m_fakes;
     QByteArray m_mesh;
 
 private slots:
     void init()
     {
-        m_fakes = std::make_unique<Fakes>();
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid() && QDir(m_dir->path()).mkpath(QStringLiteral("direct")));
-        isolateSettings(path(QStringLiteral("settings")));
+        QVERIFY(fresh() && QDir(m_dir->path()).mkpath(QStringLiteral("direct")));
         jf::CancelRequested.store(jf::kFalse);
     }
 
     void messages_data()
     {
-        QTest::addColumn<QString>("source");      // in the test's folder; empty for an empty box
+        QTest::addColumn<QString>("source");      // in the test's folder
         QTest::addColumn<QString>("destination"); // "%1" is the test's folder, lower-cased
-        QTest::addColumn<int>("answer");          // -1: no old destination; else OK (1) or Cancel (0)
+        QTest::addColumn<int>("answer");          // -1: no old Cube_N.obj; else OK (1) or Cancel (0)
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
         QTest::addColumn<QString>("destinationAfter");
@@ -63,16 +57,10 @@ private slots:
                                 << QString(focus) << QString(after);
         };
         const char* const exists = "The destination file %1/cube_n.obj exists. Overwrite?";
-        const char* const same = "The source and destination files are the same. Choose another name for the "
-                                 "destination file.";
-        const char* const missing = "Can't locate the source file ";
         row("missing source", "Missing.obj", "out.obj", -1, "Can't locate the source file %1/missing.obj",
             "txtSource", "out.obj");
-        row("empty source", "", "out.obj", -1, missing, "txtSource", "out.obj");
         row("blank destination", "Cube.obj", "   ", -1, "You must specify a destination file.",
             "txtDestination", "   ");
-        // A bare name is completed in the source's folder, and then it is the source.
-        row("the source", "Cube.obj", "CUBE", -1, same, "txtDestination", "%1/cube.obj");
         row("overwrite, OK", "Cube.obj", "CUBE_N", 1, exists, "cmdConvert", "%1/cube_n.obj");
         row("overwrite, Cancel", "Cube.obj", "CUBE_N", 0, exists, "cmdConvert", "%1/cube_n.obj");
     }
@@ -87,10 +75,11 @@ private slots:
         QFETCH(QString, destinationAfter);
 
         const auto window = open(50);
+        const QString old = path(QStringLiteral("Cube_N.obj"));
         if (answer >= 0)
-            QVERIFY(writeFile(path(QStringLiteral("cube_n.obj")), "old\n"));
+            QVERIFY(writeAll(old, "old\n"));
         const QString folder = lower(m_dir->path());
-        window->txtSource->setText(source.isEmpty() ? QString() : lower(path(source)));
+        window->txtSource->setText(lower(path(source)));
         window->txtDestination->setText(destination.replace(QLatin1String("%1"), folder));
         window->cmdConvert->setFocus();
         m_fakes->messages.answer = answer != 0;
@@ -106,9 +95,12 @@ private slots:
             QVERIFY2(shown.focus != target, "the focus moves only after the box has closed");
         QCOMPARE(window->focusWidget(), target);
         QCOMPARE(window->txtDestination->text(), destinationAfter.replace(QLatin1String("%1"), folder));
-        QCOMPARE(output(), answer == 1 ? directOutput() : answer == 0 ? QByteArray("old\n") : QByteArray());
+        // The old file, found whatever its letter case, is replaced by the lower-case name in the box.
+        QCOMPARE(readAll(old), answer == 0 ? QByteArray("old\n") : QByteArray());
+        QCOMPARE(QFileInfo::exists(old), answer == 0);
+        QCOMPARE(output(), answer == 1 ? directOutput() : QByteArray());
         if (answer != 1) // nothing ran, so not even the format check touched the source
-            QCOMPARE(readFile(path(QStringLiteral("Cube.obj"))), m_mesh);
+            QCOMPARE(readAll(path(QStringLiteral("Cube.obj"))), m_mesh);
     }
 
     void liveControls()
@@ -147,9 +139,9 @@ private slots:
         QCOMPARE(phases, (QStringList{kCheck, kScan, kNoise}));
         QVERIFY2(!window->status()->isVisible(), "the status window is hidden after the run");
         QCOMPARE(window->status()->windowTitle(), QStringLiteral("Convert"));
-        QCOMPARE(readFile(path(QStringLiteral("Cube.obj"))), m_mesh); // in normal form, so left as it was
+        QCOMPARE(readAll(path(QStringLiteral("Cube.obj"))), m_mesh); // in normal form, so left as it was
 
-        PlainOptions options;
+        jf::test::FakeOptions options;
         options.intensity = "2.5";
         options.algorithm = jf::Squared;
         options.x = jf::Grayed, options.y = jf::Unchecked, options.normals = options.split = jf::Checked;
@@ -198,7 +190,7 @@ private slots:
         QVERIFY(!window->status()->isVisible());
         const QByteArray full = directOutput();
         // A stopped check leaves the source as it was; once it has run, the source is in normal form.
-        QCOMPARE(readFile(path(QStringLiteral("Cube.obj"))),
+        QCOMPARE(readAll(path(QStringLiteral("Cube.obj"))),
                  phase == kCheck || phase == kScan ? m_mesh : QByteArray(m_mesh).replace("\n", "\r\n"));
         if (closeWindow) {
             // The close waits for the run, which starts no later phase; then the window goes.

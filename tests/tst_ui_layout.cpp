@@ -81,8 +81,7 @@ private slots:
             faults += clipped(status);
         }
         jf::frmSplash about(fakes.services());
-        about.cmdOK->setVisible(true);
-        about.cmdSysInfo->setVisible(true);
+        jf::testing::asAbout(about);
         faults += clipped(about);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
     }

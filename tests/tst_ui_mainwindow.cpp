@@ -34,14 +34,10 @@ void store(const QString& key, const QString& value)
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public WindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Fakes> m_fakes;
-
-    QString path(const QString& name) const { return m_dir->filePath(name); }
     std::unique_ptr<frmMain1> open(bool activate = false)
     {
         auto window = std::make_unique<frmMain1>(m_fakes->services());
@@ -55,13 +51,7 @@ class TestMainWindow : public QObject
     }
 
 private slots:
-    void init()
-    {
-        m_fakes = std::make_unique<Fakes>();
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
-        isolateSettings(path(QStringLiteral("settings")));
-    }
+    void init() { QVERIFY2(fresh(), qPrintable(m_dir->errorString())); }
 
     void settingsRoundTrip_data()
     {
@@ -229,7 +219,7 @@ private slots:
     void drop()
     {
         QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Models/mesh.obj")));
-        QVERIFY(writeFile(path(QStringLiteral("Models/Cube.OBJ")), "v 0 0 0\n"));
+        QVERIFY(writeAll(path(QStringLiteral("Models/Cube.OBJ")), "v 0 0 0\n"));
         const auto window = open(true);
         QMimeData mime;
         const auto dragOn = [&](const QString& file) {

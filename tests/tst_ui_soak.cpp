@@ -55,9 +55,9 @@ class TestSoak : public QObject
         const QString destination = path(run == Run::FolderMissing ? "nowhere/out.obj" : "out.obj");
         QFile::remove(path("out.obj"));
         // A full disk is to stop the destination, not the rewrite of the source.
-        QVERIFY(writeFile(path("Mesh.obj"), run == Run::DiskFull ? jf::test::normalForm(m_mesh) : m_mesh));
+        QVERIFY(writeAll(path("Mesh.obj"), run == Run::DiskFull ? jf::test::normalForm(m_mesh) : m_mesh));
         if (run == Run::Declined)
-            QVERIFY(writeFile(destination, "old\n"));
+            QVERIFY(writeAll(destination, "old\n"));
         if (run == Run::NotUtf8Name)
             QVERIFY(jf::test::writeBytes(rawName, m_mesh));
         const QString source = lower(path(run == Run::BrokenRecord ? "Broken.obj" : "Mesh.obj"));
@@ -109,7 +109,7 @@ class TestSoak : public QObject
                      (said.startsWith("Problem: ") && said.contains(expected, Qt::CaseInsensitive)),
                  qPrintable(what + ": " + said));
         shown.clear();
-        const QByteArray output = readFile(destination);
+        const QByteArray output = readAll(destination);
         if (run == Run::Plain || run == Run::CancelCheck)
             QVERIFY2(output == m_plainOutput, qPrintable(what));
         else if (run == Run::Declined)
@@ -124,7 +124,7 @@ private slots:
         QVERIFY(m_dir.isValid() && QDir(m_dir.path()).mkpath(QStringLiteral("direct")));
         isolateSettings(path("settings"));
         m_mesh = meshText(12000);
-        QVERIFY(writeFile(path("Broken.obj"), "v 1 2 3\nv 4 5\nf 1 2 3\n"));
+        QVERIFY(writeAll(path("Broken.obj"), "v 1 2 3\nv 4 5\nf 1 2 3\n"));
         m_plainOutput = directOutput(m_mesh, path("direct"));
         QVERIFY(m_plainOutput.size() > 64 * 1024);
 

@@ -13,12 +13,9 @@ using namespace jf::testing;
 
 namespace {
 
-const QByteArray kMsInfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
-const QByteArray kToolsLocationKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
-
 void makeFile(const QString& path, bool executable)
 {
-    if (!writeFile(path, "#!/bin/sh\n"))
+    if (!writeAll(path, "#!/bin/sh\n"))
         qWarning("cannot write %s", qPrintable(path));
     if (executable)
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -34,29 +31,14 @@ QList<frmSplash*> splashes()
     return found;
 }
 
-// The form as the About box shows it.
-void asAbout(frmSplash& form)
-{
-    form.cmdOK->setVisible(true);
-    form.cmdSysInfo->setVisible(true);
-}
-
 } // namespace
 
-class TestSplash : public QObject
+class TestSplash : public WindowTest
 {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Fakes> m_fakes;
 
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
-        isolateSettings(m_dir->filePath(QStringLiteral("settings")));
-        m_fakes = std::make_unique<Fakes>();
-    }
+    void init() { QVERIFY2(fresh(), qPrintable(m_dir->errorString())); }
 
     void cleanup()
     {
@@ -139,84 +121,36 @@ private slots:
             return QTest::qWaitForWindowActive(&window);
         };
         QVERIFY(activate(about) && onTop());
-        m_fakes->registry.setText(kMsInfoKey, "PATH", "/usr/bin/true");
+        makeFile(path(QStringLiteral("hardinfo")), true);
         about.cmdSysInfo->click();
         QVERIFY2(!onTop() && about.isVisible(), "the tool may come in front");
         // Until the box is activated again.
         QVERIFY(activate(other) && activate(about) && onTop());
     }
 
-    void sysInfo_data()
-    {
-        QTest::addColumn<QByteArray>("first");  // the PATH value; empty: none
-        QTest::addColumn<QByteArray>("second"); // the MSINFO value; "%1" is the test's folder
-        QTest::addColumn<QString>("toolFile");  // made in the test's folder
-        QTest::addColumn<QString>("started");   // "%1" is the test's folder; empty: the user is told
-        const auto row = [](const char* name, const QByteArray& first, const char* second, const char* tool,
-                            const char* started) {
-            QTest::newRow(name) << first << QByteArray(second) << QString(tool) << QString(started);
-        };
-        const char* const exe = "tools/MSINFO32.EXE";
-        row("first value, started unchecked", "/opt/info/tool", "", "", "/opt/info/tool");
-        row("second value, folder with the tool", "", "%1/tools", exe, "%1/tools/MSINFO32.EXE");
-        row("second value, folder without the tool", "", "%1/tools", "tools/other.exe", "");
-        row("second value ending in a backslash", "", "%1/tools\\", exe, "%1/tools//MSINFO32.EXE");
-        row("neither value", "", "", "", "");
-        // Too long for the buffer: the value is unreadable, so the second one is asked for.
-        row("first value over 1024 bytes", '/' + QByteArray(1100, 'a'), "%1/tools", exe,
-            "%1/tools/MSINFO32.EXE");
-    }
-
-    void sysInfo()
-    {
-        QFETCH(QByteArray, first);
-        QFETCH(QByteArray, second);
-        QFETCH(QString, toolFile);
-        QFETCH(QString, started);
-
-        const QString folder = m_dir->path();
-        if (!toolFile.isEmpty()) {
-            QVERIFY(QDir(folder).mkpath(QStringLiteral("tools")));
-            makeFile(m_dir->filePath(toolFile), true);
-        }
-        FakeRegistry& registry = m_fakes->registry;
-        registry.addKey(kMsInfoKey);
-        registry.addKey(kToolsLocationKey);
-        if (!first.isEmpty())
-            registry.setText(kMsInfoKey, "PATH", first);
-        if (!second.isEmpty())
-            registry.setText(kToolsLocationKey, "MSINFO", second.replace("%1", QFile::encodeName(folder)));
-
-        frmSplash about(m_fakes->services());
-        asAbout(about);
-        about.cmdSysInfo->click();
-
-        QCOMPARE(m_fakes->log, (QStringList{started.isEmpty() ? "message" : "start", "beep"}));
-        QCOMPARE(m_fakes->tools.started, started.isEmpty()
-                                             ? QStringList()
-                                             : QStringList{started.replace(QLatin1String("%1"), folder)});
-        if (started.isEmpty()) {
-            QCOMPARE(m_fakes->messages.shown.first().text,
-                     QStringLiteral("System Information Is Unavailable At This Time"));
-            QVERIFY(m_fakes->messages.shown.first().buttons == jf::MessageBoxes::Buttons::Ok);
-        }
-        QCOMPARE(registry.closes, registry.openAttempts);
-    }
-
     void toolOnThisSystem()
     {
-        // The registry of this system names the first tool of its list that is a program on the path.
-        makeFile(m_dir->filePath(QStringLiteral("hardinfo2")), false);
-        makeFile(m_dir->filePath(QStringLiteral("hardinfo")), true);
-        makeFile(m_dir->filePath(QStringLiteral("kinfocenter")), true);
-        jf::StandInRegistry registry({m_dir->path()});
-        frmSplash(jf::UiServices{m_fakes->dialog, m_fakes->messages, registry, m_fakes->tools})
+        // No tool in the registry's folder: the user is told.
+        frmSplash about(m_fakes->services());
+        about.cmdSysInfo->click();
+        QCOMPARE(m_fakes->messages.shown.size(), 1);
+        QCOMPARE(m_fakes->messages.shown.first().text,
+                 QStringLiteral("System Information Is Unavailable At This Time"));
+        QVERIFY(m_fakes->messages.shown.first().buttons == jf::MessageBoxes::Buttons::Ok);
+        // Then the first tool of the list that is a program.
+        makeFile(path(QStringLiteral("hardinfo2")), false);
+        makeFile(path(QStringLiteral("hardinfo")), true);
+        makeFile(path(QStringLiteral("kinfocenter")), true);
+        about.cmdSysInfo->click();
+        // A tool whose path is too long for the About box's buffer is as good as none.
+        const QString deep = path(QStringList(5, QString(230, QLatin1Char('d'))).join(QLatin1Char('/')));
+        QVERIFY(QDir().mkpath(deep));
+        makeFile(deep + QStringLiteral("/hardinfo"), true);
+        jf::StandInRegistry far({deep});
+        frmSplash(jf::UiServices{m_fakes->dialog, m_fakes->messages, far, m_fakes->tools})
             .cmdSysInfo->click();
-        jf::StandInRegistry none({m_dir->filePath(QStringLiteral("settings"))});
-        frmSplash(jf::UiServices{m_fakes->dialog, m_fakes->messages, none, m_fakes->tools})
-            .cmdSysInfo->click();
-        QCOMPARE(m_fakes->tools.started, QStringList{m_dir->filePath(QStringLiteral("hardinfo"))});
-        QCOMPARE(m_fakes->log, (QStringList{"start", "beep", "message", "beep"}));
+        QCOMPARE(m_fakes->tools.started, QStringList{path(QStringLiteral("hardinfo"))});
+        QCOMPARE(m_fakes->log, (QStringList{"message", "beep", "start", "beep", "message", "beep"}));
     }
 
     void programEndsWithMainWindow_data()
@@ -232,10 +166,10 @@ private slots:
         QFETCH(QString, situation);
         const std::unique_ptr<frmMain1> window = jf::Main(m_fakes->services());
         if (situation == QLatin1String("status")) {
-            const QString source = m_dir->filePath(QStringLiteral("cube.obj"));
-            QVERIFY(writeFile(source, meshText(20)));
+            const QString source = path(QStringLiteral("cube.obj"));
+            QVERIFY(writeAll(source, meshText(20)));
             window->txtSource->setText(source);
-            window->txtDestination->setText(m_dir->filePath(QStringLiteral("out.obj")));
+            window->txtDestination->setText(path(QStringLiteral("out.obj")));
             window->cmdConvert->click();
             QVERIFY(window->status() != nullptr && !window->status()->isVisible());
         }

@@ -1,10 +1,10 @@
 #pragma once
 
-// Helpers shared by the window program's tests: isolated settings, files, and the same conversion
-// run by the engine alone, to compare the window's output with.
+// Helpers shared by the window program's tests: a folder of their own with isolated settings, files,
+// and the same conversion run by the engine alone (through the engine tests' stand-ins), to compare
+// the window's output with.
 
-#include "engine/command.h"
-#include "engine/host.h"
+#include "tests/enginefakes.h"
 #include "text/casemap.h"
 #include "ui/frmmain1.h"
 #include "ui/frmsplash.h"
@@ -43,16 +43,33 @@ inline QSettings storedSettings()
     return QSettings(QStringLiteral("Jitterform"), QStringLiteral("Jitterform"));
 }
 
-inline bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
-}
+using jf::test::readAll;
+using jf::test::writeAll;
 
-inline QByteArray readFile(const QString& path)
+// The set-up the window's tests share, for a test class to derive from and call from its init():
+// a folder of the test's own, which holds the settings and in which the registry looks for the
+// system-information tool, and fresh stand-ins. False when the folder cannot be made.
+class WindowTest : public QObject
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+protected:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Fakes> m_fakes;
+
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    bool fresh()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_fakes = std::make_unique<Fakes>(QStringList{m_dir->path()});
+        isolateSettings(path(QStringLiteral("settings")));
+        return m_dir->isValid();
+    }
+};
+
+// The form as the About box shows it.
+inline void asAbout(frmSplash& form)
+{
+    form.cmdOK->setVisible(true);
+    form.cmdSysInfo->setVisible(true);
 }
 
 // How a user sees a path in the boxes: lower case.
@@ -103,54 +120,22 @@ inline DayClock fixedDay()
     return [] { return 46000.25; };
 }
 
-// The options as plain values, for the engine run alone.
-struct PlainOptions : ConversionOptions
-{
-    std::string source, destination, intensity = "0.1";
-    int algorithm = White;
-    int x = Checked, y = Checked, z = Checked, normals = Unchecked, split = Unchecked;
-
-    std::string sourceText() const override { return source; }
-    std::string destinationText() const override { return destination; }
-    void setDestinationText(std::string_view text) override { destination = std::string(text); }
-    std::string intensityText() const override { return intensity; }
-    int algorithmIndex() const override { return algorithm; }
-    int xValue() const override { return x; }
-    int yValue() const override { return y; }
-    int zValue() const override { return z; }
-    int normalsValue() const override { return normals; }
-    int splitValue() const override { return split; }
-};
-
-// No window: nothing shown, nothing asked, every question answered OK.
-struct Windowless : StatusView, EventLoop, CommandPrompts
-{
-    void setCaption(std::string_view) override {}
-    std::string label() const override { return {}; }
-    void setLabel(std::string_view) override {}
-    void setMin(float) override {}
-    void setMax(float) override {}
-    void setValue(float) override {}
-    void show() override {}
-    void hide() override {}
-    void yield() override {}
-    void problem(std::string_view message) override { qWarning("%.*s", int(message.size()), message.data()); }
-    bool confirm(std::string_view) override { return true; }
-    void focusSource() override {}
-    void focusDestination() override {}
-};
-
 // What the engine alone makes of `mesh` in `folder`, on the tests' fixed day.
-inline QByteArray directOutput(const QByteArray& mesh, const QString& folder, PlainOptions options = {})
+inline QByteArray directOutput(const QByteArray& mesh, const QString& folder, test::FakeOptions options = {})
 {
-    const QString destination = folder + QStringLiteral("/cube_n.obj");
+    const QString source = folder + QStringLiteral("/Cube.obj"),
+                  destination = folder + QStringLiteral("/cube_n.obj");
     QFile::remove(destination);
-    writeFile(folder + QStringLiteral("/Cube.obj"), mesh);
-    options.source = QFile::encodeName(folder + QStringLiteral("/Cube.obj")).toStdString();
+    writeAll(source, mesh);
+    options.source = QFile::encodeName(source).toStdString();
     options.destination = QFile::encodeName(destination).toStdString();
-    Windowless none;
-    runConvertCommand(EngineHost{options, none, none, fixedDay()}, none);
-    return readFile(destination);
+    test::FakeStatus status;
+    test::FakeEvents events;
+    test::FakePrompts prompts;
+    runConvertCommand(EngineHost{options, status, events, fixedDay()}, prompts);
+    for (const std::string& problem : prompts.problems)
+        qWarning("%s", problem.c_str());
+    return readAll(destination);
 }
 
 } // namespace jf::testing
