@@ -117,28 +117,6 @@ private slots:
         }
     }
 
-    void overwrite()
-    {
-        const QString existing = m_dir.filePath("Models/Cube_N.obj");
-        QVERIFY(writeAll(existing, "old"));
-        Rig rig;
-        FakePrompts prompts;
-        prompts.answer = false;
-        rig.files(source(), "Cube_N");
-        QCOMPARE(int(runConvertCommand(rig.host, prompts).kind), int(Kind::Declined));
-        const std::string shown = (m_dir.path().toLower() + "/models/cube_n.obj").toStdString();
-        QCOMPARE(prompts.questions,
-                 std::vector<std::string>{"The destination file " + shown + " exists. Overwrite?"});
-        QCOMPARE(readAll(existing), QByteArray("old"));
-        QCOMPARE(rig.options.destination, shown);
-        QVERIFY(prompts.focus.empty());
-
-        prompts.answer = true;
-        QCOMPARE(int(runConvertCommand(rig.host, prompts).kind), int(Kind::Done));
-        QVERIFY(!QFile::exists(existing));
-        QCOMPARE(crlfLines(readAll(m_dir.filePath("Models/cube_n.obj"))).size(), 2);
-    }
-
     void cancelledCheckStillConverts()
     {
         const QByteArray input = QByteArray(20000, '#') + "\nv 1 2 3\n";

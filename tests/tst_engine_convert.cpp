@@ -191,30 +191,6 @@ private slots:
         QCOMPARE(rig.events.yields, 6L);
     }
 
-    // A Cancel ends the phase it is pressed in; every line written is complete.
-    void cancelInEachPhase()
-    {
-        Rig scan;
-        scan.cancelAt(2);
-        QCOMPARE(crlfLines(convert("v 0 0 0\nv 1 2 3\nv 10 10 10\ng x\n", scan)).size(), 4);
-        // The record read after the yield is still measured; the scan stops at the next test.
-        QCOMPARE(m_summary.noiseScale, 0.1);
-        QVERIFY(m_summary.scanCancelled && !m_summary.noiseCancelled);
-
-        QByteArray input;
-        for (int i = 0; i < 1000; ++i)
-            input += "v " + QByteArray::number(i) + " 1 " + QByteArray::number(i % 7) + "\n# comment\n";
-        const QByteArray full = convert(input);
-        Rig noise;
-        noise.cancelAt(2000 + 500);
-        const QByteArray out = convert(input, noise);
-        QVERIFY(m_summary.noiseCancelled);
-        QCOMPARE(crlfLines(out).size(), 500);
-        QVERIFY(full.startsWith(out));
-        QCOMPARE(noise.status.labelText, kNoiseLabel + "cancel");
-        QVERIFY(!noise.status.visible);
-    }
-
     // Records are handed to helper threads in chunks; options changed and Cancel pressed at given
     // records must still act on exactly those records, and the output must not depend on the threads.
     void threadsDoNotChangeTheOutput()
