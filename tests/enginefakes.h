@@ -113,6 +113,7 @@ struct Rig
     FakeOptions options;
     FakeStatus status;
     FakeEvents events;
+    FakePrompts prompts;
     EngineHost host{options, status, events, [] { return 45000.0; }};
 
     void cancelAt(long yield)
@@ -137,6 +138,12 @@ struct Rig
     {
         options.source = QFile::encodeName(source).toStdString();
         options.destination = QFile::encodeName(destination).toStdString();
+    }
+    // The Convert command on these files, as the window's button runs it.
+    CommandOutcome command(const QString& source, const QString& destination)
+    {
+        files(source, destination);
+        return runConvertCommand(host, prompts);
     }
 #endif
 };

@@ -36,7 +36,6 @@ private slots:
         QDir().mkpath(m_dir.filePath("Models"));
         QDir().mkpath(m_dir.filePath("out"));
         writeAll(source(), kCube);
-        writeAll(m_dir.filePath("Models/bad.obj"), "v 1 2\n");
     }
 
     void checksInTheirOrder_data()
@@ -70,10 +69,6 @@ private slots:
         row("symbolic link", cube, "@/other.obj", "symlink", Kind::Refused, same, "%/other.obj");
         row("hard link", cube, "@/other.obj", "hardlink", Kind::Refused, same, "%/other.obj");
         row("linked folder", cube, "@/alias/cube.obj", "folder", Kind::Refused, same, "%/alias/cube.obj");
-        // A failure names the file, the line and the fault, and leaves no destination behind.
-        row("a record fault", "Models/bad.obj", "result", "", Kind::Failed,
-            "@/Models/bad.obj, line 1: a vertex needs three coordinates, x, y and z; this one has 2.",
-            "%/models/result.obj");
     }
     void checksInTheirOrder()
     {
@@ -93,20 +88,19 @@ private slots:
         for (QString* text : {&destination, &message, &destinationAfter})
             text->replace("@", m_dir.path()).replace("%", m_dir.path().toLower());
         Rig rig;
-        FakePrompts prompts;
-        rig.files(source.isEmpty() ? "" : m_dir.filePath(source), destination);
-        const CommandOutcome outcome = runConvertCommand(rig.host, prompts);
+        const CommandOutcome outcome =
+            rig.command(source.isEmpty() ? "" : m_dir.filePath(source), destination);
         QCOMPARE(int(outcome.kind), kind);
         const auto listed = [](const QString& text) {
             return text.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{text.toStdString()};
         };
-        QCOMPARE(prompts.problems, listed(message));
+        QCOMPARE(rig.prompts.problems, listed(message));
         // A refusal puts the focus in the box whose text was at fault.
-        QCOMPARE(prompts.focus, listed(kind != int(Kind::Refused)           ? ""
-                                       : message.startsWith("Can't locate") ? "txtSource"
-                                                                            : "txtDestination"));
+        QCOMPARE(rig.prompts.focus, listed(kind != int(Kind::Refused)           ? ""
+                                           : message.startsWith("Can't locate") ? "txtSource"
+                                                                                : "txtDestination"));
         QCOMPARE(QString::fromStdString(rig.options.destination), destinationAfter);
-        QVERIFY(prompts.questions.empty());
+        QVERIFY(rig.prompts.questions.empty());
         QVERIFY(!rig.status.visible);
         if (kind == int(Kind::Done)) { // a new file is made under the lower-case form of its name
             const QFileInfo made(QString::fromStdString(outcome.summary.destination));
@@ -117,26 +111,15 @@ private slots:
         }
     }
 
-    void cancelledCheckStillConverts()
+    // The command line's interrupt, which also cancels the running phase, ends the command once that
+    // phase is over: after the format check, nothing is converted.
+    void interruptAfterTheCheck()
     {
-        const QByteArray input = QByteArray(20000, '#') + "\nv 1 2 3\n";
-        writeAll(source(), input);
+        writeAll(source(), QByteArray(20000, '#') + "\nv 1 2 3\n");
         Rig rig;
-        FakePrompts prompts;
-        rig.cancelAt(1);
-        rig.files(source(), "result");
-        const CommandOutcome outcome = runConvertCommand(rig.host, prompts);
-        QCOMPARE(int(outcome.kind), int(Kind::Done));
-        QVERIFY(outcome.checkCancelled);
-        QCOMPARE(readAll(source()), input);
-        QCOMPARE(crlfLines(readAll(m_dir.filePath("Models/result.obj"))).size(), 2);
-
-        // The command line's interrupt ends the command after the running phase.
-        QFile::remove(m_dir.filePath("Models/result.obj"));
-        rig.events.yields = 0;
         rig.events.stop = true;
         rig.cancelAt(1);
-        QCOMPARE(int(runConvertCommand(rig.host, prompts).kind), int(Kind::Interrupted));
+        QCOMPARE(int(rig.command(source(), "result").kind), int(Kind::Interrupted));
         QVERIFY(!QFile::exists(m_dir.filePath("Models/result.obj")));
     }
 
@@ -172,13 +155,11 @@ private slots:
             Rig rig;
             rig.host.workers = workers;
             rig.status.recordValues = false;
-            FakePrompts prompts;
-            rig.files(source(), "result");
-            const CommandOutcome outcome = runConvertCommand(rig.host, prompts);
+            const CommandOutcome outcome = rig.command(source(), "result");
             [&] { QVERIFY(outcome.check.rewritten); }();
-            return Run{int(outcome.kind), prompts.problems, rig.status.labels,
-                       readAll(m_dir.filePath("Models/result.obj")), readAll(source()),
-                       outcome.summary.smallestExtent};
+            return Run{int(outcome.kind), rig.prompts.problems,
+                       rig.status.labels, readAll(m_dir.filePath("Models/result.obj")),
+                       readAll(source()), outcome.summary.smallestExtent};
         };
         const Run alone = runWith(0), beside = runWith(1);
         QCOMPARE(beside.kind, alone.kind);
@@ -207,9 +188,7 @@ private slots:
                 if (cancel && rig.status.labelText == kScanLabel)
                     pressCancel(rig.status);
             };
-            FakePrompts prompts;
-            rig.files(source(), "result");
-            const CommandOutcome outcome = runConvertCommand(rig.host, prompts);
+            const CommandOutcome outcome = rig.command(source(), "result");
             [&] { QCOMPARE(int(outcome.kind), int(Kind::Done)); }();
             return std::pair(outcome.summary, readAll(m_dir.filePath("Models/result.obj")));
         };

@@ -87,32 +87,25 @@ private slots:
         QTest::addColumn<QString>("fault"); // what the message must start with
         const QString check = QString::fromStdString(kCheckLabel),
                       noise = QString::fromStdString(kNoiseLabel);
-        QTest::newRow("removed between the check and the conversion")
-            << ""
-            << "remove"
-            << "Cannot open the source file @: No such file or directory.";
-        QTest::newRow("a FIFO put in its place between the check and the conversion")
-            << ""
-            << "fifo"
-            << "The source file @ is not a file.";
-        QTest::newRow("grows during the format check") << check << "append"
-                                                       << "The source file @ changed while it was checked";
-        QTest::newRow("shrinks during the format check") << check << "truncate"
-                                                         << "The source file @ changed while it was checked";
+        const auto row = [](const char* name, const QString& phase, const char* change, const char* fault) {
+            QTest::newRow(name) << phase << QString(change) << QString(fault);
+        };
+        const char* const changed = "The source file @ changed";
+        const char* const checked = "The source file @ changed while it was checked";
+        row("removed between the check and the conversion", "", "remove",
+            "Cannot open the source file @: No such file or directory.");
+        row("a FIFO put in its place between the check and the conversion", "", "fifo",
+            "The source file @ is not a file.");
+        row("grows during the format check", check, "append", checked);
+        row("shrinks during the format check", check, "truncate", checked);
         // The scan beside the check meets the faulty vertex first; the check's failure is the one told.
-        QTest::newRow("a faulty first vertex, shrinks during the format check")
-            << check << "bad-truncate"
-            << "The source file @ changed while it was checked";
-        QTest::newRow("shrinks during the noise pass") << noise << "truncate"
-                                                       << "The source file @ changed";
-        // Same length, other numbers, near the end: the box of pass 1 no longer fits.
+        row("a faulty first vertex, shrinks during the format check", check, "bad-truncate", checked);
+        row("shrinks during the noise pass", noise, "truncate", changed);
         // The format check rewrote this source first: the passes read the file it replaced, and
         // must still see a change made to the rewritten one.
-        QTest::newRow("rewritten by the check, shrinks during the noise pass")
-            << noise << "lf-truncate"
-            << "The source file @ changed";
-        QTest::newRow("rewritten in place during the noise pass") << noise << "overwrite"
-                                                                  << "The source file @ changed";
+        row("rewritten by the check, shrinks during the noise pass", noise, "lf-truncate", changed);
+        // Same length, other numbers, near the end: the box of pass 1 no longer fits.
+        row("rewritten in place during the noise pass", noise, "overwrite", changed);
     }
     // The two passes must read the same file: a source that changes under the run stops it with a
     // clear message, and the destination, made from two different files, is removed.
@@ -156,9 +149,7 @@ private slots:
             }
         };
         Rig rig;
-        FakePrompts prompts;
         rig.status.recordValues = false;
-        rig.files(source, dir.filePath("out.obj"));
         bool acted = false;
         if (phase.isEmpty())
             rig.status.onHide = [&](int n) {
@@ -174,14 +165,14 @@ private slots:
             };
 
         ::alarm(60); // a FIFO that is opened and waited on must not hang the suite
-        const CommandOutcome outcome = runConvertCommand(rig.host, prompts);
+        const CommandOutcome outcome = rig.command(source, dir.filePath("out.obj"));
         ::alarm(0);
         QCOMPARE(int(outcome.kind), int(CommandOutcome::Kind::Failed));
-        QCOMPARE(prompts.problems.size(), std::size_t(1));
+        QCOMPARE(rig.prompts.problems.size(), std::size_t(1));
         // The path in the message may differ from the name on disk in letter case.
-        QVERIFY2(QString::fromStdString(prompts.problems[0])
+        QVERIFY2(QString::fromStdString(rig.prompts.problems[0])
                      .startsWith(fault.replace("@", source), Qt::CaseInsensitive),
-                 prompts.problems[0].c_str());
+                 rig.prompts.problems[0].c_str());
         QVERIFY(!QFile::exists(dir.filePath("out.obj")));
         QVERIFY(!rig.status.visible);
         if (!phase.isEmpty()) {

@@ -54,15 +54,13 @@ extern "C" int linkat(int fromFolder, const char* from, int toFolder, const char
 // Runs the Convert command on dir/mesh.obj; `prepare` arms the rig (or the step) first.
 static CommandOutcome convert(const QString& dir, const std::function<void(Rig&)>& prepare = {})
 {
-    Rig rig;
-    FakePrompts prompts; // says yes to replacing a destination that a killed run left
+    Rig rig; // its prompts say yes to replacing a destination that a killed run left
     rig.status.recordValues = false;
-    rig.files(dir + "/mesh.obj", dir + "/out.obj");
     rig.options.normals = rig.options.split = Checked;
     if (prepare)
         prepare(rig);
     CancelRequested.store(kFalse);
-    return runConvertCommand(rig.host, prompts);
+    return rig.command(dir + "/mesh.obj", dir + "/out.obj");
 }
 
 class TestKilled : public QObject

@@ -4,6 +4,7 @@
 // with limits of our choosing and its peak memory measured, a small file system of fixed size, and
 // a look at what a folder holds afterwards.
 
+#include "../bytes.h"
 #include "../enginefakes.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -140,40 +140,6 @@ inline ChildOutcome runCli(const QList<QByteArray>& arguments, const QString& fo
     if (WIFEXITED(status))
         outcome.status = WEXITSTATUS(status);
     return outcome;
-}
-
-// Files named by bytes: QFile's names are decoded text, which cannot hold bytes that are not UTF-8.
-inline bool writeBytes(const QByteArray& path, const QByteArray& data)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const bool written = fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size();
-    return fd >= 0 && ::close(fd) == 0 && written;
-}
-
-inline QByteArray readBytes(const QByteArray& path)
-{
-    QByteArray data;
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    char block[65536];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, block, sizeof block)) > 0;)
-        data.append(block, n);
-    if (fd >= 0)
-        ::close(fd);
-    return data;
-}
-
-// Every name in a folder, hidden ones included, sorted; as bytes, for names that are not UTF-8.
-inline QList<QByteArray> rawEntries(const QByteArray& folder)
-{
-    QList<QByteArray> names;
-    if (DIR* dir = ::opendir(folder.constData())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names << QByteArray(entry->d_name);
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 inline QStringList entries(const QString& folder)
