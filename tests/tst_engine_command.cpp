@@ -1,12 +1,10 @@
 #include "enginefakes.h"
 
 #include "engine/command.h"
-#include "engine/generator.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
 #include <unistd.h>
 
 using namespace jf;
@@ -15,14 +13,6 @@ using namespace jf::test;
 using Kind = CommandOutcome::Kind;
 
 const QByteArray kCube = "v 0 0 0\nv 1 1 1\n";
-
-static Generator seeded(std::uint64_t key)
-{
-    Generator g;
-    g.reset(-1);
-    g.reseed(key);
-    return g;
-}
 
 class TestCommand : public QObject
 {
@@ -200,27 +190,6 @@ private slots:
             QVERIFY(cut.smallestExtent < full.smallestExtent);
         else
             QCOMPARE(cutOutput, fullOutput);
-    }
-
-    // 24-bit draws in [0, 1); after reset and reseed the sequence depends on the key alone. Each noise
-    // shape draws exactly one number and bends it to r, r * |r| or r * r * r.
-    void generator()
-    {
-        for (std::uint64_t key = 1; key < 2000; ++key) {
-            Generator g = seeded(key);
-            const float u = g.next(), second = g.next();
-            QVERIFY(u >= 0.0f && u < 1.0f && std::floor(double(u) * 16777216.0) == double(u) * 16777216.0);
-            const double r = (double(u) - 0.5) * 2, shaped[] = {r, r * std::fabs(r), r * r * r};
-            for (int algorithm = -1; algorithm <= 3; ++algorithm) {
-                g.reset(-1);
-                g.reseed(key);
-                const std::optional<double> value = NoiseValue(g, algorithm);
-                QCOMPARE(value.has_value(), algorithm >= White && algorithm <= Cubic);
-                if (value)
-                    QCOMPARE(*value, shaped[algorithm]);
-                QCOMPARE(g.next(), second);
-            }
-        }
     }
 
     // The day of the date, noon to the even day; the real clock gives a date between 2000 and 2100.
