@@ -173,7 +173,7 @@ private slots:
         QFETCH(bool, closeWindow);
         const auto window = open(2000, phase == kScan);
         int servings = 0;
-        QString last;
+        QString last, marked;
         bool closedAtOnce = false;
         convertWith(*window, [&] {
             const QString now = phaseOf(*window);
@@ -182,8 +182,11 @@ private slots:
                 return;
             if (closeWindow)
                 closedAtOnce = window->close();
+            else if (phase == kScan) // Esc cancels as the button does
+                QTest::keyClick(window->status(), Qt::Key_Escape);
             else
                 window->status()->Command1->click();
+            marked = phaseOf(*window);
         });
 
         QCOMPARE(m_fakes->messages.shown.size(), 0);
@@ -199,6 +202,7 @@ private slots:
             QCOMPARE(last, phase);
         } else {
             QVERIFY(window->isVisible());
+            QCOMPARE(marked, phase + QStringLiteral("cancel")); // the user sees the press at once
             // A cancelled format check or scan does not stop the run: the noise pass still goes through.
             QCOMPARE(last, kNoise);
         }

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 
 #include <csignal>
-#include <map>
 #include <sys/resource.h>
 
 using jf::frmMain1;
@@ -38,20 +37,16 @@ struct Holdings
 
 } // namespace
 
-class TestSoak : public QObject
+class TestSoak : public WindowTest
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    Fakes m_fakes;
     QByteArray m_mesh, m_plainOutput;
-
-    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
     // One run of the session; its checks fail the test through QVERIFY.
     void convert(frmMain1& window, Run run, const QString& what)
     {
-        const QByteArray rawName = QFile::encodeName(m_dir.path()) + "/\xff\xfe.obj";
+        const QByteArray rawName = QFile::encodeName(m_dir->path()) + "/\xff\xfe.obj";
         const QString destination = path(run == Run::FolderMissing ? "nowhere/out.obj" : "out.obj");
         QFile::remove(path("out.obj"));
         // A full disk is to stop the destination, not the rewrite of the source.
@@ -63,7 +58,7 @@ class TestSoak : public QObject
         const QString source = lower(path(run == Run::BrokenRecord ? "Broken.obj" : "Mesh.obj"));
         window.txtSource->setText(run == Run::NotUtf8Name ? QFile::decodeName(rawName) : source);
         window.txtDestination->setText(run == Run::SameFile ? source.toUpper() : lower(destination));
-        m_fakes.messages.answer = run != Run::Declined;
+        m_fakes->messages.answer = run != Run::Declined;
 
         const QString cancelIn = run == Run::CancelCheck   ? kCheck
                                  : run == Run::CancelScan  ? kScan
@@ -85,50 +80,36 @@ class TestSoak : public QObject
         QVERIFY2(!window.isRunning() && window.cmdConvert->isEnabled(), qPrintable(what));
         QVERIFY2(window.status() == nullptr || !window.status()->isVisible(), qPrintable(what));
 
-        const std::map<Run, QString> messages = {
-            {Run::FolderMissing, QStringLiteral("does not exist")},
-            {Run::BrokenRecord, QStringLiteral(", line 2: a vertex needs three coordinates")},
-            {Run::DiskFull, "Cannot write the destination file " + lower(destination) + ": File too large."},
-            {Run::Declined, QStringLiteral(" exists. Overwrite?")},
-            {Run::SameFile, QStringLiteral("The source and destination files are the same.")},
-        };
-        QString expected = messages.contains(run) ? messages.at(run) : QString();
-        QList<FakeMessageBoxes::Shown>& shown = m_fakes.messages.shown;
+        // The texts, and what each failure leaves on the disk, are the engine's and the convert
+        // tests' business; here a run need only end as it should and leave the window fit for more.
+        const bool fails = run == Run::FolderMissing || run == Run::BrokenRecord || run == Run::DiskFull ||
+                           run == Run::Declined || run == Run::SameFile;
+        QList<FakeMessageBoxes::Shown>& shown = m_fakes->messages.shown;
         if (run == Run::NotUtf8Name) {
             // A QString cannot hold such a name: the window reaches the file or says that it cannot,
             // and the file is never harmed.
             const QByteArray after = jf::test::readBytes(rawName);
             QVERIFY2(::unlink(rawName.constData()) == 0, qPrintable(what));
             QVERIFY2(after == m_mesh || after == jf::test::normalForm(m_mesh), qPrintable(what));
-            if (!shown.isEmpty())
-                expected = QStringLiteral("Can't locate the source file ");
+        } else {
+            const QString said = shown.isEmpty() ? QString() : shown.first().text;
+            QVERIFY2(shown.size() == (fails ? 1 : 0), qPrintable(what + ": " + said));
         }
-        const QString said = shown.isEmpty() ? QString() : shown.first().title + ": " + shown.first().text;
-        QVERIFY2(shown.size() == (expected.isEmpty() ? 0 : 1), qPrintable(what + ": " + said));
-        QVERIFY2(expected.isEmpty() ||
-                     (said.startsWith("Problem: ") && said.contains(expected, Qt::CaseInsensitive)),
-                 qPrintable(what + ": " + said));
         shown.clear();
-        const QByteArray output = readAll(destination);
         if (run == Run::Plain || run == Run::CancelCheck)
-            QVERIFY2(output == m_plainOutput, qPrintable(what));
-        else if (run == Run::Declined)
-            QVERIFY2(output == "old\n", qPrintable(what));
-        else if (messages.contains(run))
-            QVERIFY2(!QFileInfo::exists(destination), qPrintable(what));
+            QVERIFY2(readAll(destination) == m_plainOutput, qPrintable(what));
     }
 
 private slots:
     void session()
     {
-        QVERIFY(m_dir.isValid() && QDir(m_dir.path()).mkpath(QStringLiteral("direct")));
-        isolateSettings(path("settings"));
+        QVERIFY(fresh() && QDir(m_dir->path()).mkpath(QStringLiteral("direct")));
         m_mesh = meshText(12000);
         QVERIFY(writeAll(path("Broken.obj"), "v 1 2 3\nv 4 5\nf 1 2 3\n"));
         m_plainOutput = directOutput(m_mesh, path("direct"));
         QVERIFY(m_plainOutput.size() > 64 * 1024);
 
-        frmMain1 window(m_fakes.services());
+        frmMain1 window(m_fakes->services());
         window.setDayClock(fixedDay());
         window.events().setThrottle(16, 0); // events served every few records: many servings in every phase
         window.show();

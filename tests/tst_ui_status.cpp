@@ -10,8 +10,6 @@ class TestStatus : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { jf::CancelRequested.store(jf::kFalse); }
-
     void bar_data()
     {
         QTest::addColumn<float>("max");
@@ -41,25 +39,6 @@ private slots:
         QVERIFY2(status.ProgressBar1->value() == 0, "the value waits for the next refresh");
         status.refresh();
         QCOMPARE(status.ProgressBar1->value(), steps);
-    }
-
-    void cancel()
-    {
-        QWidget owner;
-        frmStatus status(&owner);
-        status.setLabel("scan for extents ...");
-        status.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&status));
-        // The frame's close button and Alt+F4 both arrive as a close request, which is refused.
-        QVERIFY(!status.close());
-        QCOMPARE(jf::CancelRequested.load(), jf::kFalse);
-        // Cancel, then Esc: each marks the phase and raises the flag again.
-        status.Command1->click();
-        QCOMPARE(jf::CancelRequested.exchange(jf::kFalse), jf::kTrue);
-        QTest::keyClick(&status, Qt::Key_Escape);
-        QCOMPARE(jf::CancelRequested.load(), jf::kTrue);
-        QCOMPARE(status.label(), std::string("scan for extents ...cancelcancel"));
-        QVERIFY2(status.isVisible(), "hiding the window is the run's business");
     }
 
     void yieldPace()
