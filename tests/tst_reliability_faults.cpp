@@ -4,10 +4,15 @@
 
 #include "reliability/harness.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace jf;
 using namespace jf::test;
@@ -33,7 +38,8 @@ private slots:
         QTest::newRow("source folder in the format check, file size limit") << true << false;
     }
     // A write that fails for want of space: the run stops with the file and the reason, the command
-    // line exits with 1, the destination is gone, the source is as it was, and no copy takes up space.
+    // line exits with 1, the destination is gone, the source is as it was, and no copy is left beside it
+    // (once the program has ended, only a file with a name can still take up space).
     void fullDisk()
     {
         QFETCH(bool, sourceSide);
@@ -42,16 +48,21 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("small") && QDir(dir.path()).mkdir("big"));
         const QString small = dir.filePath("small");
         constexpr qint64 kSmall = 1536 * 1024;
-        std::optional<SmallFileSystem> fileSystem;
+        // A tmpfs of that size on "small"; mounting needs the right to (root, in most containers).
+        const QByteArray folder = QFile::encodeName(small),
+                         size = "size=" + QByteArray::number(kSmall) + ",mode=0755";
+        const bool mounted = tmpfs && ::mount("tmpfs", folder, "tmpfs", MS_NOSUID | MS_NODEV, size) == 0;
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                ::umount2(folder, MNT_DETACH);
+        });
+        if (tmpfs && !mounted)
+            QSKIP(qPrintable("no tmpfs may be mounted here (" + why +
+                             "); the file size limit rows stand in for it"));
         ChildLimits limits;
-        if (tmpfs) {
-            fileSystem.emplace(small, kSmall);
-            if (!fileSystem->mounted())
-                QSKIP(qPrintable("no tmpfs may be mounted here (" + fileSystem->why() +
-                                 "); the file size limit rows stand in for it"));
-        } else {
+        if (!tmpfs)
             limits.fileSize = rlim_t(kSmall);
-        }
         // The source side: an LF source whose CR LF copy does not fit. The destination side: a source
         // in normal form already, so that the check writes nothing and the conversion's output overflows.
         const QString source = (sourceSide && tmpfs ? small : dir.filePath("big")) + "/mesh.obj";
@@ -59,7 +70,6 @@ private slots:
             sourceSide ? meshOfSize(tmpfs ? kSmall * 3 / 5 : 2 * kSmall) : meshOfSize(3 * kSmall, "\r\n");
         QVERIFY(writeAll(source, original));
         const QString destination = (sourceSide || !tmpfs ? dir.filePath("big") : small) + "/out.obj";
-        const qint64 freeBefore = fileSystem ? fileSystem->freeBytes() : 0;
 
         const ChildOutcome run =
             runCli({"-q", "--day", "45000", QFile::encodeName(source), QFile::encodeName(destination)},
@@ -71,11 +81,9 @@ private slots:
         const QByteArray reason = tmpfs ? "No space left on device" : "File too large";
         QVERIFY2(run.err.startsWith("Problem: " + what + ": " + reason + "."), run.err.constData());
         QCOMPARE(readAll(source), original);
-        QCOMPARE(entries(QFileInfo(source).path()), QStringList{"mesh.obj"});
+        QCOMPARE(rawEntries(QFile::encodeName(QFileInfo(source).path())), QList<QByteArray>{"mesh.obj"});
         if (QFileInfo(source).path() != QFileInfo(destination).path())
-            QCOMPARE(entries(QFileInfo(destination).path()), QStringList{});
-        if (fileSystem)
-            QCOMPARE(fileSystem->freeBytes(), freeBefore);
+            QCOMPARE(rawEntries(QFile::encodeName(QFileInfo(destination).path())), QList<QByteArray>{});
     }
 
     void sourceChangesUnderTheRun_data()
@@ -96,11 +104,9 @@ private slots:
             "Cannot open the source file @: No such file or directory.");
         row("a FIFO put in its place between the check and the conversion", "", "fifo",
             "The source file @ is not a file.");
-        row("grows during the format check", check, "append", checked);
         row("shrinks during the format check", check, "truncate", checked);
         // The scan beside the check meets the faulty vertex first; the check's failure is the one told.
         row("a faulty first vertex, shrinks during the format check", check, "bad-truncate", checked);
-        row("shrinks during the noise pass", noise, "truncate", changed);
         // The format check rewrote this source first: the passes read the file it replaced, and
         // must still see a change made to the rewritten one.
         row("rewritten by the check, shrinks during the noise pass", noise, "lf-truncate", changed);
@@ -134,10 +140,6 @@ private slots:
                 QCOMPARE(::unlink(path.constData()), 0);
                 if (change == "fifo")
                     QCOMPARE(::mkfifo(path.constData(), 0644), 0);
-            } else if (change == "append") {
-                QFile file(source);
-                QVERIFY(file.open(QIODevice::Append) && file.write("v 1000 1000 1000\n") == 17);
-                expected += "v 1000 1000 1000\n";
             } else if (change == "truncate") {
                 expected.truncate(expected.indexOf('\n', expected.size() * 3 / 4) + 1);
                 QCOMPARE(::truncate(path.constData(), expected.size()), 0);
@@ -177,7 +179,7 @@ private slots:
         QVERIFY(!rig.status.visible);
         if (!phase.isEmpty()) {
             QCOMPARE(readAll(source), expected);
-            QCOMPARE(entries(dir.path()), QStringList{"mesh.obj"});
+            QCOMPARE(rawEntries(QFile::encodeName(dir.path())), QList<QByteArray>{"mesh.obj"});
         }
     }
 };

@@ -1,13 +1,12 @@
-// Text that no exporter should write and some do: enormous lines, endless empty ones, NUL bytes,
-// random bytes, UTF-16 and numbers beyond any double (awkward file names are the command-line
-// test's). Each gives valid output or a clear failure, never a crash or a hang, and memory grows
-// with the longest line only.
+// Text that no exporter should write and some do: enormous lines, endless empty ones, NUL bytes and
+// bytes that are not UTF-8 (awkward file names are the command-line test's; random bytes, UTF-16 and
+// numbers beyond a double are the engine fuzz target's, held there against a reference). Each gives
+// exactly the output expected, never a crash or a hang, and memory grows with the longest line only.
 
 #include "reliability/harness.h"
 
 #include "engine/convert.h"
 
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,7 +22,7 @@ constexpr qsizetype kHuge = 20 << 20;
 const QByteArray kFlat = "v 0 0 0\nv 1 1 0\n";
 const QByteArray kFlatOut = "v  0  0  0 \r\nv  1  1  0 \r\n";
 
-// A source and the output expected of it (empty: only that the run succeeds with whole lines).
+// A source and the output expected of it.
 std::pair<QByteArray, QByteArray> build(const QString& recipe)
 {
     const auto repeated = [](QByteArray text, const QByteArray& part) {
@@ -63,23 +62,6 @@ std::pair<QByteArray, QByteArray> build(const QString& recipe)
                 kFlatOut + QByteArray(text).replace("\n", "\r\n") +
                     "v  2  2  0 \xff \x80\r\nv  3  3  0 \r\n"};
     }
-    if (recipe == "UTF-16") { // every other byte a NUL: no record is a vertex, all are copied
-        QByteArray utf16("\xff\xfe");
-        for (const QChar c : QString("# Würfel\r\nv 0 0 0\r\nf 1 2 3\r\n"))
-            utf16 += QByteArray(1, char(c.unicode() & 0xff)) + QByteArray(1, char(c.unicode() >> 8));
-        // Each "\r\0\n" ends a line and leaves a line of one NUL; a NUL follows the last line end.
-        return {utf16,
-                QByteArray(utf16).replace(QByteArray("\r\0\n", 3), QByteArray("\r\n\0\r\n", 5)) + "\r\n"};
-    }
-    if (recipe == "random bytes") {
-        QByteArray bytes(1 << 20, Qt::Uninitialized);
-        QRandomGenerator(20240607).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
-        return {bytes, {}};
-    }
-    if (recipe == "numbers at the edges") // "-0" is 0; "inf" and "nan" are no numbers; 1e-999 is 0
-        return {kFlat + "v -0 inf 1e-99999999999999999999\nv 1e-999 0." + QByteArray(999, '3') + " " +
-                    QByteArray(1000, '0') + "\nvn 1e999 1 0\nvt 1e999 2\n",
-                kFlatOut + "v  0  0  0 \r\nv  0  0.3333333333333333  0 \r\nvn 1e999 1 0\r\nvt 1e999 2\r\n"};
     return {};
 }
 
@@ -101,28 +83,19 @@ private slots:
         QCOMPARE(small.status, 0);
         m_baselineKb = small.peakKb;
     }
-    void init() { CancelRequested.store(kFalse); }
 
     void hostileRecords_data()
     {
         QTest::addColumn<QString>("recipe");
-        QTest::addColumn<bool>("everyOption"); // noised normals and split quads
-        QTest::addColumn<QString>("fault");    // the failure expected, after "<source>, line <n>: "
-        for (const char* recipe : {"long comment", "long last line", "long vertex", "million empty lines",
-                                   "NUL bytes", "numbers at the edges"})
-            QTest::newRow(recipe) << recipe << false << "";
-        for (const char* recipe : {"long face", "not UTF-8", "UTF-16"})
-            QTest::newRow(recipe) << recipe << true << "";
-        // Random bytes may hold a "v" record without its numbers: then a clear failure.
-        QTest::newRow("random bytes") << "random bytes" << true << "?";
-        QTest::newRow("1e999 in a normal that gets noise")
-            << "numbers at the edges" << true << "line 5: the number \"1e999\" is beyond";
+        for (const char* recipe : {"long comment", "long last line", "long vertex", "long face",
+                                   "million empty lines", "NUL bytes", "not UTF-8"})
+            QTest::newRow(recipe) << recipe;
     }
+    // Every option on: the format check gives the normal form and the conversion exactly the output
+    // expected.
     void hostileRecords()
     {
         QFETCH(QString, recipe);
-        QFETCH(bool, everyOption);
-        QFETCH(QString, fault);
         const auto [input, expected] = build(recipe);
         const QString source = m_dir.filePath("hostile.obj"), destination = m_dir.filePath("hostile_n.obj");
         QFile::remove(destination);
@@ -130,7 +103,7 @@ private slots:
         Rig rig;
         rig.status.recordValues = false;
         rig.files(source, destination);
-        rig.options.normals = rig.options.split = everyOption ? Checked : Unchecked;
+        rig.options.normals = rig.options.split = Checked;
 
         ::alarm(300); // a hang ends the test program rather than waiting for the suite's time-out
         const CheckResult check = CheckObjFormat(rig.host);
@@ -139,51 +112,34 @@ private slots:
         QVERIFY2(!check.error, check.error ? check.error->c_str() : "");
         QCOMPARE(readAll(source), normalForm(input));
         QVERIFY(!rig.status.visible);
-        const QString error = run.error ? QString::fromStdString(*run.error) : QString();
-        const QString faults = "(a (vertex|normal) needs three coordinates|the number \".*\" is beyond)";
-        if (!fault.isEmpty() && (fault != "?" || run.error)) {
-            QVERIFY2(fault == "?" ? error.contains(QRegularExpression(
-                                        "^" + QRegularExpression::escape(source) + ", line \\d+: " + faults))
-                                  : error.contains(fault),
-                     qPrintable(error));
-            QVERIFY(!QFile::exists(destination));
-            return;
-        }
-        QVERIFY2(!run.error, qPrintable(error));
+        QVERIFY2(!run.error, run.error ? run.error->c_str() : "");
         const QByteArray output = readAll(destination);
-        if (expected.isEmpty())
-            QVERIFY(output.isEmpty() || !crlfLines(output).isEmpty());
-        else
-            QVERIFY2(output == expected,
-                     qPrintable(QString("%1 bytes for %2").arg(output.size()).arg(expected.size())));
+        QVERIFY2(output == expected,
+                 qPrintable(QString("%1 bytes for %2").arg(output.size()).arg(expected.size())));
     }
 
     void memoryGrowsWithTheLongestLineOnly_data()
     {
         QTest::addColumn<QString>("recipe");
-        QTest::addColumn<QList<QByteArray>>("options");
         QTest::addColumn<qint64>("longestLine");
-        QTest::newRow("20 MB comment line") << "long comment" << QList<QByteArray>{} << qint64(kHuge);
-        QTest::newRow("20 MB vertex line") << "long vertex" << QList<QByteArray>{} << qint64(kHuge);
-        QTest::newRow("20 MB face line, quads split")
-            << "long face" << QList<QByteArray>{"-s"} << qint64(kHuge);
-        QTest::newRow("40 MB of ordinary records")
-            << "ordinary" << QList<QByteArray>{"-n", "-s"} << qint64(0);
+        for (const char* recipe : {"long comment", "long vertex", "long face"})
+            QTest::newRow(recipe) << recipe << qint64(kHuge);
+        QTest::newRow("40 MB of ordinary records") << "ordinary" << qint64(0);
     }
-    // Peak memory of the command line beyond that of a two-line file: the reader's buffer may grow to
-    // hold the longest line and the output may take it whole, each with room to spare, and that is all.
+    // Peak memory of the command line, every option on, beyond that of a two-line file: the reader's
+    // buffer may grow to hold the longest line and the output may take it whole, each with room to
+    // spare, and that is all. The source is kept: the format check's copy is not what is measured.
     void memoryGrowsWithTheLongestLineOnly()
     {
         QFETCH(QString, recipe);
-        QFETCH(QList<QByteArray>, options);
         QFETCH(qint64, longestLine);
         if (kAddressSanitizer)
             QSKIP("the address sanitizer's own memory hides the program's");
         QVERIFY(writeAll(m_dir.filePath("memory.obj"),
                          recipe == "ordinary" ? meshOfSize(40 << 20) : build(recipe).first));
         QFile::remove(m_dir.filePath("memory_n.obj"));
-        const ChildOutcome run = runCli(options + QList<QByteArray>{"-q", "--keep-source", "memory.obj"},
-                                        m_dir.path(), {std::nullopt, 120000, true});
+        const ChildOutcome run = runCli({"-q", "-n", "-s", "--keep-source", "memory.obj"}, m_dir.path(),
+                                        {std::nullopt, 120000, true});
         QVERIFY2(run.status == 0, run.err.constData());
         const qint64 allowedKb = 4 * longestLine / 1024 + 32 * 1024, grownKb = run.peakKb - m_baselineKb;
         QVERIFY2(grownKb <= allowedKb, qPrintable(QString("grew by %1 MB").arg(grownKb / 1024)));
