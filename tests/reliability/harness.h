@@ -94,9 +94,9 @@ inline ChildOutcome runCli(const QList<QByteArray>& arguments, const QString& fo
     process.start(cliPath(), {});
     while (!process.waitForFinished(limits.watchMemory ? 2 : 1000) && process.state() == QProcess::Running) {
         if (clock.elapsed() > limits.timeoutMs) {
-            process.kill();
+            process.kill(); // what it said by then is kept: it tells where it hung
             process.waitForFinished();
-            return outcome;
+            break;
         }
         if (limits.watchMemory)
             readPeak();
