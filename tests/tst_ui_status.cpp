@@ -1,7 +1,4 @@
-#include "ui/eventyield.h"
 #include "ui/testing/support.h"
-
-#include <QElapsedTimer>
 
 using jf::frmStatus;
 
@@ -39,28 +36,6 @@ private slots:
         QVERIFY2(status.ProgressBar1->value() == 0, "the value waits for the next refresh");
         status.refresh();
         QCOMPARE(status.ProgressBar1->value(), steps);
-    }
-
-    void yieldPace()
-    {
-        // The window stays live during a run, yet the yield costs next to nothing at each record.
-        jf::EventYield events;
-        events.start();
-        QElapsedTimer clock;
-        clock.start();
-        qint64 last = 0, longestGap = 0;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            longestGap = std::max(longestGap, clock.elapsed() - last);
-            last = clock.elapsed();
-        });
-        timer.start(1);
-        long long calls = 0;
-        for (; clock.elapsed() < 300; ++calls)
-            events.yield();
-        QVERIFY2(last > 250 && longestGap < 50, qPrintable(QStringLiteral("a gap of %1 ms").arg(longestGap)));
-        QVERIFY2(calls > 100000 && events.servings() <= 300 / jf::EventYield::kServeIntervalMs + 2,
-                 qPrintable(QStringLiteral("%1 calls, served %2 times").arg(calls).arg(events.servings())));
     }
 };
 
