@@ -50,7 +50,7 @@ private slots:
         rig.files(source, m_dir.filePath("cube_n.obj"));
         if (cancelAt)
             rig.cancelAt(cancelAt);
-        const CheckResult result = CheckObjFormat(rig.host);
+        const CheckResult result = rig.check();
         QVERIFY(!result.error && result.cancelled == (cancelAt > 0));
         QTEST(readAll(source), "output");
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"cube.obj"});
@@ -106,7 +106,7 @@ private slots:
         Rig rig;
         rig.options.split = Checked;
         rig.files(how == "symlink" ? dir.filePath("LINK.OBJ") : source, dir.filePath("out.obj"));
-        const CheckResult result = CheckObjFormat(rig.host);
+        const CheckResult result = rig.check();
         ::chmod(folder, 0755);
         QVERIFY(!result.error && result.rewritten == (how == "symlink"));
         QCOMPARE(QString::fromStdString(result.keptReason), reason);

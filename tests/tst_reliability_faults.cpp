@@ -10,12 +10,26 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 using namespace jf;
 using namespace jf::test;
+
+// The engine, linked into this test, puts the format check's copy on the disk with fsync(): a test
+// may act right after that, while the copy waits to take the source's place.
+static std::function<void()> g_afterFlush;
+extern "C" int fsync(int fd)
+{
+    const int result = int(::syscall(SYS_fsync, fd));
+    if (const std::function<void()> act = std::exchange(g_afterFlush, {}))
+        act();
+    return result;
+}
 
 class TestFaults : public QObject
 {
@@ -107,6 +121,8 @@ private slots:
         row("shrinks during the format check", check, "truncate", checked);
         // The scan beside the check meets the faulty vertex first; the check's failure is the one told.
         row("a faulty first vertex, shrinks during the format check", check, "bad-truncate", checked);
+        // The copy is on the disk, not yet in the source's place: the change is the user's, and stays.
+        row("shrinks while the check's copy is put on the disk", "flush", "lf-truncate", checked);
         // The format check rewrote this source first: the passes read the file it replaced, and
         // must still see a change made to the rewritten one.
         row("rewritten by the check, shrinks during the noise pass", noise, "lf-truncate", changed);
@@ -134,8 +150,18 @@ private slots:
         if (faultyFirst)
             original.prepend("v 1 2\n");
         QVERIFY(writeAll(source, original));
-        QByteArray expected = lineFeeds ? normalForm(original) : original;
+        QByteArray expected = lineFeeds && phase != "flush" ? normalForm(original) : original;
+        struct stat written = {};
+        QCOMPARE(::stat(path.constData(), &written), 0);
         const auto act = [&] {
+            // The change is for the rewritten source: the copy takes its place beside the noise pass.
+            for (int wait = 0; lineFeeds && phase == QString::fromStdString(kNoiseLabel) && wait < 10000;
+                 ++wait) {
+                struct stat now = {};
+                if (::stat(path.constData(), &now) == 0 && now.st_ino != written.st_ino)
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             if (change == "remove" || change == "fifo") {
                 QCOMPARE(::unlink(path.constData()), 0);
                 if (change == "fifo")
@@ -153,7 +179,9 @@ private slots:
         Rig rig;
         rig.status.recordValues = false;
         bool acted = false;
-        if (phase.isEmpty())
+        if (phase == "flush")
+            g_afterFlush = act;
+        else if (phase.isEmpty())
             rig.status.onHide = [&](int n) {
                 if (n == 1)
                     act();
