@@ -116,7 +116,7 @@ void Normaliser::process(std::string_view data, std::uint64_t offset)
             m_matched = 0;
             continue;
         }
-        p = m_writing ? copyToLineByte(p, end, w) : findLineByte(p, end);
+        p = m_writing ? copyToLineByte(p, end, w) : skipNormalForm(p, end);
         if (p == end)
             break;
         const std::uint64_t at = offset + static_cast<std::uint64_t>(p - begin);

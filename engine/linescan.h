@@ -36,6 +36,28 @@ inline const char* findLineByte(const char* p, const char* end)
     return end;
 }
 
+// findLineByte for text that is mostly in normal form already, where a line byte comes every few
+// dozen bytes: it also passes over every CR LF pair, 16 bytes a step. What it returns is a line
+// byte that is not part of a pair before it, or `end`; a pair it passed never ends there.
+inline const char* skipNormalForm(const char* p, const char* end)
+{
+#if defined(__SSE2__)
+    unsigned crBefore = 0; // the step before ended in a CR, so this one must begin with its LF
+    for (; end - p >= 16; p += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const auto bits = [&](char c) {
+            return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+        };
+        const unsigned cr = bits('\r');
+        if (bits('#') != 0 || bits('\n') != (((cr << 1) | crBefore) & 0xFFFFu))
+            break;
+        crBefore = cr >> 15;
+    }
+    p -= crBefore; // back to a CR whose LF is still to be seen
+#endif
+    return findLineByte(p, end);
+}
+
 // findLineByte that also copies the bytes before the hit to `out` and moves `out` past them. It
 // stores 16 bytes a step whatever the hit, so `out` must have 16 bytes of room beyond the copy.
 inline const char* copyToLineByte(const char* p, const char* end, char*& out)

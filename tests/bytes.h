@@ -46,6 +46,12 @@ inline QByteArray readBytes(const QByteArray& path)
     return data;
 }
 
+// The normal form that the format check gives a source: CR LF line ends, "#IND" as "0".
+inline QByteArray normalForm(QByteArray bytes)
+{
+    return bytes.replace("\r\n", "\n").replace('\r', '\n').replace("\n", "\r\n").replace("#IND", "0");
+}
+
 // Every name in a folder, hidden ones included, sorted.
 inline QList<QByteArray> rawEntries(const QByteArray& folder)
 {

@@ -1,3 +1,4 @@
+#include "bytes.h"
 #include "enginefakes.h"
 
 #include "engine/convert.h"
@@ -37,6 +38,17 @@ private slots:
         row("CR LF across chunks", x + "x\r\n" + y, x + "x\r\n" + y);
         row("#IND across chunks", x + "#IND" + y, x + "0" + y);
         row("CR at the very end of one chunk of 4,097", x + "xx\r", x + "xx\r\n");
+        // A source in normal form is passed over 16 bytes a step: a lone line end, an "#IND" or a
+        // pair split by the step is found wherever it lies.
+        const QByteArray pairs = QByteArray("xy\r\n").repeated(12);
+        row("CR LF pairs, one across a step", "z" + pairs, "z" + pairs);
+        for (const int at : {0, 14, 15, 16, 17, 31, 47})
+            for (const char* odd : {"\n", "\r", "#IND"}) {
+                const QByteArray input = pairs.left(at) + odd + pairs.mid(at);
+                QTest::newRow(qPrintable(
+                    QString("%1 at %2 among pairs").arg(QByteArray(odd).toPercentEncoding()).arg(at)))
+                    << input << test::normalForm(input) << 0;
+            }
         const QByteArray late = QByteArray(3 * 4096, 'x') + "\n#IND\n";
         row("a Cancel leaves the source as it was", late, late, 2);
     }

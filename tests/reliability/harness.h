@@ -108,12 +108,6 @@ inline ChildOutcome runCli(const QList<QByteArray>& arguments, const QString& fo
     return outcome;
 }
 
-// The normal form that the format check gives a source: CR LF line ends, "#IND" as "0".
-inline QByteArray normalForm(QByteArray bytes)
-{
-    return bytes.replace("\r\n", "\n").replace('\r', '\n').replace("\n", "\r\n").replace("#IND", "0");
-}
-
 // A source of about `bytes` bytes of ordinary records, with LF line ends.
 inline QByteArray meshOfSize(qint64 bytes, const QByteArray& lineEnd = "\n")
 {
