@@ -211,7 +211,8 @@ std::string folderOf(const std::string& path)
 
 bool sameFileState(const struct stat& a, const struct stat& b)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && unchangedSince(b, a);
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 EngineError changedWhileChecked(const std::string& sourcePath)
@@ -249,32 +250,19 @@ public:
             throwSystemError("Cannot create a normalised copy of the source file in the folder", m_folder,
                              errno);
         }
-        m_out.emplace(fd, description());
+        m_out.emplace(fd, "a normalised copy of the source file " + target);
         return true;
     }
     bool created() const { return m_out.has_value(); }
     OutputFile& out() { return *m_out; }
-    int fd() const { return m_fd.get(); }
 
-    // Writes what the copy's buffers still hold and lets them go, keeping the file open: the
-    // conversion that follows needs their memory for the destination's.
-    void finishWriting()
+    // Gives the copy the source's permissions and owner, puts it on disk, and renames it over the
+    // source in one step, unless the source has changed since the check read it (as `source`).
+    // Returns the copy's status.
+    struct stat replaceTarget(const struct stat& source, const std::string& sourcePath, EventLoop& events)
     {
-        m_fd = UniqueFd(::dup(m_out->fd()));
-        if (!m_fd.valid())
-            throwSystemError("Cannot write", description(), errno);
-        m_out->close();
-        m_out.reset();
-    }
-
-    // Once written: gives the copy the source's permissions and owner, puts it on disk, and renames
-    // it over the source in one step, unless the source has changed since the check read it (as
-    // `source`). Returns the copy's status.
-    struct stat replaceTarget(const struct stat& source, const std::string& sourcePath)
-    {
-        const int fd = m_fd.get();
-        if (::fsync(fd) != 0)
-            throwSystemError("Cannot write", description(), errno);
+        whileServing(events, [this] { m_out->sync(); });
+        const int fd = m_out->fd();
         if (::fchmod(fd, source.st_mode & 07777) != 0)
             throwSystemError("Cannot set the permissions of the normalised copy of", m_target, errno);
         if (::fchown(fd, geteuid() == 0 ? source.st_uid : uid_t(-1), source.st_gid) != 0 && geteuid() == 0)
@@ -297,8 +285,8 @@ public:
         };
         if (::fstat(fd, &copyInfo) != 0)
             throwSystemError("Cannot write a normalised copy of the source file", m_target, errno);
-        if (const int error = m_fd.close())
-            throwSystemError("Cannot write", description(), error);
+        m_out->close();
+        m_out.reset();
         // The flush takes a while: a change that came meanwhile is the user's, and stays.
         struct stat now
         {
@@ -322,13 +310,10 @@ public:
     }
 
 private:
-    std::string description() const { return "a normalised copy of the source file " + m_target; }
-
     std::string m_target;
     std::string m_folder;
     std::string m_name; // the copy's name while it has one and is not yet the source
     std::optional<OutputFile> m_out;
-    UniqueFd m_fd; // the copy once written
 };
 
 // Copies the unchanged start of the source into the copy, in the kernel where it can.
@@ -413,23 +398,6 @@ std::string reasonToKeep(const struct stat& source, const std::string& target)
 
 } // namespace
 
-void CheckResult::finishReplacement(EventLoop& events)
-{
-    if (!earlier || !earlier->replacementPending())
-        return;
-    try {
-        earlier->awaitReplacement(events);
-    } catch (const EngineError& failure) {
-        error = failure.what();
-    } catch (const std::bad_alloc&) {
-        error = "There is not enough memory for the format check.";
-    }
-    if (error) {
-        rewritten = false;
-        earlier.reset();
-    }
-}
-
 CheckResult CheckObjFormat(const EngineHost& host)
 {
     CheckResult result;
@@ -462,24 +430,24 @@ CheckResult CheckObjFormat(const EngineHost& host)
         const std::int64_t length = static_cast<std::int64_t>(info.st_size);
         ChunkReader reader(source.iFile, sourcePath);
         Normaliser normaliser;
-        auto copy = std::make_unique<ReplacementFile>();
+        ReplacementFile copy;
         // Ended before `files` closes the descriptor it reads.
         std::unique_ptr<ExtentsScan> extents;
         const bool helped = host.workers > 0 || (host.workers < 0 && defaultWorkers() > 0);
         const auto emit = [&]() {
             const std::string_view output = normaliser.output();
-            if (copy->created()) {
-                copy->out().append(output);
+            if (copy.created()) {
+                copy.out().append(output);
             } else if (normaliser.firstChange() != kNoChange) {
-                if (!copy->create(target, info.st_mode)) {
+                if (!copy.create(target, info.st_mode)) {
                     result.keptReason = "the source file's folder may not be written";
                     return false;
                 }
                 // From here the check waits for the disk, which leaves time for the first pass.
                 if (helped)
                     extents = std::make_unique<ExtentsScan>(source.iFile, sourcePath);
-                copyPrefix(source.iFile, copy->out(), normaliser.firstChange(), sourcePath);
-                copy->out().append(output);
+                copyPrefix(source.iFile, copy.out(), normaliser.firstChange(), sourcePath);
+                copy.out().append(output);
             }
             normaliser.clearOutput();
             return true;
@@ -491,7 +459,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
                 result.cancelled = true;
                 // A second descriptor keeps the copy alive past its close here, so that its pages
                 // are freed on a helper thread and the next phase starts at once.
-                if (const int held = copy->created() ? ::dup(copy->out().fd()) : -1; held >= 0)
+                if (const int held = copy.created() ? ::dup(copy.out().fd()) : -1; held >= 0)
                     result.dropping = std::async(std::launch::async, [held] {
                         [[maybe_unused]] const int ignored = ::ftruncate(held, 0);
                         ::close(held);
@@ -510,7 +478,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
         normaliser.finish();
         if (!emit())
             return result;
-        if (!copy->created())
+        if (!copy.created())
             return result; // already in normal form
 
         struct stat now
@@ -519,12 +487,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
         if (reader.position() - 1 != static_cast<std::uint64_t>(length) ||
             ::stat(target.c_str(), &now) != 0 || !sameFileState(info, now))
             throw changedWhileChecked(sourcePath);
-        copy->finishWriting();
-        struct stat copyInfo
-        {
-        };
-        if (::fstat(copy->fd(), &copyInfo) != 0)
-            throwSystemError("Cannot write a normalised copy of the source file", target, errno);
+        const struct stat copyInfo = copy.replaceTarget(info, sourcePath, host.events);
         result.rewritten = true;
         auto earlier = std::make_shared<EarlierSource>();
         earlier->fd = std::move(files.sourceFd);
@@ -532,12 +495,6 @@ CheckResult CheckObjFormat(const EngineHost& host)
         earlier->replacementDevice = copyInfo.st_dev;
         earlier->replacementInode = copyInfo.st_ino;
         earlier->extents = std::move(extents);
-        // The copy's records are all known now: the conversion goes on while the disk takes them.
-        earlier->replacing =
-            std::async(std::launch::async, [copy = std::move(copy), info, sourcePath]() mutable {
-                const std::unique_ptr<ReplacementFile> file = std::move(copy); // gone with the thread
-                return file->replaceTarget(info, sourcePath);
-            });
         source.iFile = 0;
         result.earlier = std::move(earlier);
     } catch (const EngineError& error) {

@@ -95,9 +95,6 @@ CommandOutcome runConvertCommand(const EngineHost& host, CommandPrompts& prompts
     if (outcome.check.error)
         return failure(*outcome.check.error);
     if (host.events.interrupted()) {
-        outcome.check.finishReplacement(host.events);
-        if (outcome.check.error)
-            return failure(*outcome.check.error);
         outcome.kind = CommandOutcome::Kind::Interrupted;
         return outcome;
     }

@@ -62,7 +62,7 @@ struct CheckResult
 {
     std::optional<std::string> error; // the source is then exactly as it was
     bool cancelled = false;           // the source is then exactly as it was
-    bool rewritten = false;           // the source was (or is being) replaced by its normalised form
+    bool rewritten = false;           // the source was replaced by its normalised form
     // Why the source was left as it was although it is not in normal form (it may not be
     // written, say); empty otherwise. The conversion reads such a source just as well.
     std::string keptReason;
@@ -71,13 +71,8 @@ struct CheckResult
     std::shared_future<void> dropping;
     // After a rewrite: the replaced file, still open. The conversion reads its records from it
     // (they are the rewritten file's records) because its bytes are in memory already, while the
-    // rewritten copy went straight to the disk. The copy takes the source's place beside the
-    // conversion, which waits for it before it ends.
+    // rewritten copy went straight to the disk.
     std::shared_ptr<EarlierSource> earlier;
-
-    // Waits until the copy is in the source's place; a failure to put it there becomes the check's
-    // error, with the source as it was. For a check that no conversion follows.
-    void finishReplacement(EventLoop& events);
 };
 
 // The format check: the source is rewritten in place, atomically, with CR LF line ends and "#IND"

@@ -270,19 +270,11 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         PhaseFiles files = openPhaseFiles(host.options);
         const std::string& sourcePath = files.sourcePath;
         const std::string& destinationPath = files.destinationPath;
-        // The file that the format check replaced gives the same records, and from memory. Until
-        // the check's copy is in its place, the source's name still leads to that file itself.
-        const auto names = [&](dev_t device, ino_t inode) {
-            return files.sourceInfo.st_dev == device && files.sourceInfo.st_ino == inode;
-        };
-        const bool readEarlier =
-            earlier && (names(earlier->replacementDevice, earlier->replacementInode) ||
-                        (earlier->replacementPending() && names(earlier->info.st_dev, earlier->info.st_ino)));
-        if (earlier && !readEarlier) {
-            if (earlier->replacementPending())
-                earlier->awaitReplacement(host.events); // says why the name leads elsewhere
+        // The file that the format check replaced gives the same records, and from memory.
+        const bool readEarlier = earlier && files.sourceInfo.st_dev == earlier->replacementDevice &&
+                                 files.sourceInfo.st_ino == earlier->replacementInode;
+        if (!readEarlier)
             earlier.reset();
-        }
         const struct stat& sourceInfo = readEarlier ? earlier->info : files.sourceInfo;
         const int sourceFd = readEarlier ? earlier->fd.get() : files.sourceFd.get();
         FileDescriptor& destination = *files.destination;
@@ -322,22 +314,7 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         }
         conversion.computeScale();
 
-        // The check's copy is in the source's place before the run ends; a change made to it
-        // since is the user's, as one made to the source would be.
-        const auto awaitCopy = [&] {
-            if (!earlier || !earlier->replacementPending())
-                return;
-            const struct stat placed = earlier->awaitReplacement(host.events);
-            struct stat now
-            {
-            };
-            if (::stat(sourcePath.c_str(), &now) != 0 || now.st_dev != placed.st_dev ||
-                now.st_ino != placed.st_ino || !unchangedSince(now, placed))
-                throw EngineError("The source file " + sourcePath + " changed while it was converted.");
-        };
-
         if (host.events.interrupted()) {
-            awaitCopy();
             summary.interrupted = true;
             return result; // nothing written: the partial destination goes
         }
@@ -347,7 +324,6 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         reader.rewind();
         summary.noiseCancelled = conversion.addNoise(out);
         requireUnchanged(!summary.noiseCancelled, reader.position());
-        awaitCopy();
 
         files.sourceFd.close();
         if (earlier)
@@ -360,17 +336,6 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         result.error = error.what();
     } catch (const std::bad_alloc&) {
         result.error = "There is not enough memory for the conversion.";
-    }
-    // After a failure the copy still ends in the source's place, or is dropped: then the check
-    // failed, which came first, as a full disk under both files shows.
-    if (earlier && earlier->replacementPending()) {
-        try {
-            earlier->awaitReplacement(host.events);
-        } catch (const EngineError& error) {
-            result.error = error.what();
-        } catch (const std::bad_alloc&) {
-            result.error = "There is not enough memory for the format check.";
-        }
     }
     return result;
 }

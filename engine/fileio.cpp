@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,18 +79,13 @@ void requireNoFolderAt(const FileDescriptor& destination)
         throw EngineError("The destination " + resolved.path + " is a folder, not a file.");
 }
 
-bool unchangedSince(const struct stat& now, const struct stat& before)
-{
-    return now.st_size == before.st_size && now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
-           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
-}
-
 bool unchangedSince(int fd, const struct stat& before)
 {
     struct stat now
     {
     };
-    return ::fstat(fd, &now) == 0 && unchangedSince(now, before);
+    return ::fstat(fd, &now) == 0 && now.st_size == before.st_size &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec && now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
 }
 
 PhaseFiles openPhaseFiles(const ConversionOptions& options)
@@ -129,13 +123,6 @@ UniqueFd openSourceFile(const std::string& path, struct stat& info)
 
 EarlierSource::EarlierSource() = default;
 EarlierSource::~EarlierSource() = default;
-
-struct stat EarlierSource::awaitReplacement(EventLoop& events)
-{
-    while (replacing.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-        events.serveWhileWaiting();
-    return replacing.get();
-}
 
 RecordReader::RecordReader(int fd, std::string path) : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize)
 {

@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -57,10 +56,8 @@ std::string pathOnDisk(const class FileDescriptor& descriptor);
 // Fails when a destination path names a folder, which no file may replace.
 void requireNoFolderAt(const FileDescriptor& destination);
 
-// True when the file behind `fd` (or with status `now`) still has the size and time of change in
-// `before`.
+// True when the file behind `fd` still has the size and time of change in `before`.
 bool unchangedSince(int fd, const struct stat& before);
-bool unchangedSince(const struct stat& now, const struct stat& before);
 
 // Opens an existing source for reading. Refuses anything but a regular file without ever blocking
 // on it (a FIFO or a device stays unread). `info` receives its status.
@@ -107,7 +104,6 @@ private:
 };
 
 class ExtentsScan;
-class EventLoop;
 
 // A source that the format check replaced: its descriptor and status, and the file that took its
 // place, by device and inode.
@@ -127,15 +123,6 @@ struct EarlierSource
     // The conversion's first pass, begun on this descriptor during the check; it ends before the
     // descriptor is closed.
     std::unique_ptr<ExtentsScan> extents;
-    // The complete copy being put on the disk and renamed over the source, on a thread of its own:
-    // the disk's flush of a gigabyte takes over half a second, which the conversion need not wait
-    // for, since it reads these very records from `fd`. It gives the copy's status once in place.
-    std::future<struct stat> replacing;
-
-    bool replacementPending() const { return replacing.valid(); }
-    // Waits, serving `events`, until the copy is in the source's place, and returns its status;
-    // throws what stopped it, the source then being as it was.
-    struct stat awaitReplacement(EventLoop& events);
 };
 
 // What the format check and the conversion both begin with: the two names read from the options,

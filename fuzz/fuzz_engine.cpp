@@ -132,7 +132,6 @@ Run run(const Config& config, const std::string& source, int workers, bool check
     CancelRequested.store(kFalse);
     if (check) {
         result.checked = CheckObjFormat(host);
-        result.checked.finishReplacement(events);
         result.error = result.checked.error;
     } else {
         const RunResult converted = ConvertMesh(host);

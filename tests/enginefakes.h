@@ -139,14 +139,6 @@ struct Rig
         options.source = QFile::encodeName(source).toStdString();
         options.destination = QFile::encodeName(destination).toStdString();
     }
-    // The format check alone, ended with its copy in the source's place (or dropped).
-    CheckResult check()
-    {
-        CheckResult result = CheckObjFormat(host);
-        result.finishReplacement(events);
-        return result;
-    }
-
     // The Convert command on these files, as the window's button runs it.
     CommandOutcome command(const QString& source, const QString& destination)
     {
