@@ -153,7 +153,10 @@ void Normaliser::finish()
 class ChunkReader
 {
 public:
-    ChunkReader(int fd, std::string path) : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize) {}
+    ChunkReader(int fd, std::string path)
+        : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize + kReadAlignment)
+    {
+    }
 
     bool atEnd()
     {
@@ -177,11 +180,15 @@ public:
 private:
     void fill()
     {
-        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
-        m_end -= m_begin;
-        m_begin = 0;
-        while (m_end < m_buffer.size()) {
-            const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+        const std::size_t kept = m_end - m_begin;
+        const std::size_t start = readAlignedStart(m_buffer.data(), kept, m_read);
+        std::memmove(m_buffer.data() + start, m_buffer.data() + m_begin, kept);
+        m_begin = start;
+        m_end = start + kept;
+        // Whole blocks of the file, while the check's chunks divide the block size.
+        const std::size_t limit = std::min(m_buffer.size(), m_end + kBlockSize - kept);
+        while (m_end < limit) {
+            const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, limit - m_end);
             if (n == 0)
                 return;
             if (n < 0) {
@@ -190,6 +197,7 @@ private:
                 throwSystemError("Cannot read the source file", m_path, errno);
             }
             m_end += static_cast<std::size_t>(n);
+            m_read += static_cast<std::uint64_t>(n);
         }
     }
 
@@ -199,6 +207,7 @@ private:
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
     std::uint64_t m_consumed = 0;
+    std::uint64_t m_read = 0; // the file offset of the next read: the descriptor is read from its start
 };
 
 std::string folderOf(const std::string& path)
@@ -339,17 +348,19 @@ void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::strin
             break; // no kernel copy between these files
         }
     }
-    std::vector<char> block(static_cast<std::uint64_t>(offset) < length ? kBlockSize : 0);
+    std::vector<char> buffer(static_cast<std::uint64_t>(offset) < length ? kBlockSize + kReadAlignment : 0);
     while (static_cast<std::uint64_t>(offset) < length) {
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, kBlockSize));
-        const ssize_t got = ::pread(from, block.data(), piece, offset);
+        char* const block =
+            buffer.data() + readAlignedStart(buffer.data(), 0, static_cast<std::uint64_t>(offset));
+        const ssize_t got = ::pread(from, block, piece, offset);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             throwSystemError("Cannot read the source file", sourcePath, errno);
         if (got == 0)
             throw changed();
-        to.append(std::string_view(block.data(), static_cast<std::size_t>(got)));
+        to.append(std::string_view(block, static_cast<std::size_t>(got)));
         offset += got;
     }
 }

@@ -140,14 +140,17 @@ bool RecordReader::fill()
 {
     if (m_eof)
         return false;
-    if (m_begin > 0) {
-        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
-        m_fileOffset += m_begin;
-        m_end -= m_begin;
-        m_begin = 0;
-    }
-    if (m_end == m_buffer.size())
+    const std::size_t kept = m_end - m_begin;
+    if (kept + kReadAlignment >= m_buffer.size())
         m_buffer.resize(m_buffer.size() * 2); // a line longer than the buffer
+    const std::size_t start = readAlignedStart(m_buffer.data(), kept, m_fileOffset + m_end);
+    if (start != m_begin) {
+        std::memmove(m_buffer.data() + start, m_buffer.data() + m_begin, kept);
+        m_fileOffset += m_begin;
+        m_fileOffset -= start;
+        m_begin = start;
+        m_end = start + kept;
+    }
     while (true) {
         char* const to = m_buffer.data() + m_end;
         const std::size_t room = m_buffer.size() - m_end;

@@ -63,6 +63,19 @@ bool unchangedSince(int fd, const struct stat& before);
 // on it (a FIFO or a device stays unread). `info` receives its status.
 UniqueFd openSourceFile(const std::string& path, struct stat& info);
 
+// Where a read from the page cache should land: at the same place within a cache line as its first
+// byte has in the file. The kernel's copy into a buffer placed otherwise can run at a quarter of its
+// speed on the processors we run on (a gigabyte read in 1 MiB blocks: 0.40 s into a buffer 16 bytes
+// past a line, 0.09 s at the file's own alignment), so the readers place their unread bytes so.
+constexpr std::size_t kReadAlignment = 64;
+// How far into `buffer` to put `kept` bytes so that bytes read from file offset `next` land
+// just after them at the alignment they have in the file.
+inline std::size_t readAlignedStart(const char* buffer, std::size_t kept, std::uint64_t next)
+{
+    const auto end = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer) + kept);
+    return static_cast<std::size_t>((next - end) % kReadAlignment);
+}
+
 // Reads a file's records: whole lines, each ended by CR LF, LF or CR; a last line without a line end
 // is a record too. A record comes without its leading blanks and tabs and without its line end, with
 // every "#IND" replaced by "0"; all other bytes pass untouched. The buffer grows to the longest line
@@ -95,7 +108,7 @@ private:
     std::vector<char> m_buffer;
     std::size_t m_begin = 0;        // first unread byte in m_buffer
     std::size_t m_end = 0;          // one past the last valid byte
-    std::uint64_t m_fileOffset = 0; // file offset of m_buffer[0]
+    std::uint64_t m_fileOffset = 0; // file offset of m_buffer[0], modulo 2^64 (it may lie before the file)
     bool m_eof = false;
     std::uint64_t m_line = 0;
     bool m_lastCrLf = false;
