@@ -38,11 +38,11 @@ private slots:
         row("CR LF across chunks", x + "x\r\n" + y, x + "x\r\n" + y);
         row("#IND across chunks", x + "#IND" + y, x + "0" + y);
         row("CR at the very end of one chunk of 4,097", x + "xx\r", x + "xx\r\n");
-        // A source in normal form is passed over 16 bytes a step: a lone line end, an "#IND" or a
-        // pair split by the step is found wherever it lies.
-        const QByteArray pairs = QByteArray("xy\r\n").repeated(12);
-        row("CR LF pairs, one across a step", "z" + pairs, "z" + pairs);
-        for (const int at : {0, 14, 15, 16, 17, 31, 47})
+        // A source in normal form is passed over 64 and then 16 bytes a step: a lone line end, an
+        // "#IND" or a pair split by a step is found wherever it lies.
+        const QByteArray pairs = QByteArray("xy\r\n").repeated(40);
+        row("CR LF pairs, some across a step", "z" + pairs, "z" + pairs);
+        for (const int at : {0, 14, 15, 16, 17, 47, 63, 64, 65, 127})
             for (const char* odd : {"\n", "\r", "#IND"}) {
                 const QByteArray input = pairs.left(at) + odd + pairs.mid(at);
                 QTest::newRow(qPrintable(
