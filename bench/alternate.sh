@@ -7,6 +7,7 @@
 #   bench/alternate.sh afa98c8 HEAD                  # 7 rounds
 #   bench/alternate.sh --rounds 15 afa98c8 ""        # "" is the working tree
 #   bench/alternate.sh --options "-n -s" afa98c8 HEAD
+#   bench/alternate.sh --crlf afa98c8 HEAD           # the CR LF input, already in normal form
 #
 # A commit is exported and built apart (as --commit does for the other scripts); the working tree
 # is built in BUILD_DIR (default build-bench). The input is made by bench/run_bench.sh. Environment:
@@ -16,12 +17,14 @@ HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 ROUNDS=7
 OPTIONS=""
+INPUT=mesh-1g.obj
 trees=()
 while (($#)); do
   case "$1" in
     --rounds) ROUNDS="$2"; shift 2 ;;
     --options) OPTIONS="$2"; shift 2 ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --crlf) INPUT=mesh-1g-crlf.obj; shift ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "alternate.sh: unknown option $1" >&2; exit 2 ;;
     *) trees+=("$1"); shift ;;
   esac
@@ -30,7 +33,7 @@ done
 
 # shellcheck source=common.sh
 . "$HERE/common.sh"
-LF="$BENCH_DIR/mesh-1g.obj"
+LF="$BENCH_DIR/$INPUT"
 [ -s "$LF" ] || { echo "alternate.sh: $LF is missing (bench/run_bench.sh makes it)" >&2; exit 1; }
 
 clis=(); names=()
