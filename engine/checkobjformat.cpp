@@ -181,10 +181,8 @@ private:
     void fill()
     {
         const std::size_t kept = m_end - m_begin;
-        const std::size_t start = readAlignedStart(m_buffer.data(), kept, m_read);
-        std::memmove(m_buffer.data() + start, m_buffer.data() + m_begin, kept);
-        m_begin = start;
-        m_end = start + kept;
+        m_begin = placeUnread(m_buffer.data(), m_begin, m_end, m_read);
+        m_end = m_begin + kept;
         // Whole blocks of the file, while the check's chunks divide the block size.
         const std::size_t limit = std::min(m_buffer.size(), m_end + kBlockSize - kept);
         while (m_end < limit) {
@@ -220,8 +218,7 @@ std::string folderOf(const std::string& path)
 
 bool sameFileState(const struct stat& a, const struct stat& b)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && unchangedSince(b, a);
 }
 
 EngineError changedWhileChecked(const std::string& sourcePath)

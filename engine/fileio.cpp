@@ -79,13 +79,27 @@ void requireNoFolderAt(const FileDescriptor& destination)
         throw EngineError("The destination " + resolved.path + " is a folder, not a file.");
 }
 
+bool unchangedSince(const struct stat& now, const struct stat& before)
+{
+    return now.st_size == before.st_size && now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+}
+
 bool unchangedSince(int fd, const struct stat& before)
 {
     struct stat now
     {
     };
-    return ::fstat(fd, &now) == 0 && now.st_size == before.st_size &&
-           now.st_mtim.tv_sec == before.st_mtim.tv_sec && now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+    return ::fstat(fd, &now) == 0 && unchangedSince(now, before);
+}
+
+std::size_t placeUnread(char* buffer, std::size_t begin, std::size_t end, std::uint64_t next)
+{
+    const std::size_t kept = end - begin;
+    const std::size_t start = readAlignedStart(buffer, kept, next);
+    if (start != begin)
+        std::memmove(buffer + start, buffer + begin, kept);
+    return start;
 }
 
 PhaseFiles openPhaseFiles(const ConversionOptions& options)
@@ -143,14 +157,11 @@ bool RecordReader::fill()
     const std::size_t kept = m_end - m_begin;
     if (kept + kReadAlignment >= m_buffer.size())
         m_buffer.resize(m_buffer.size() * 2); // a line longer than the buffer
-    const std::size_t start = readAlignedStart(m_buffer.data(), kept, m_fileOffset + m_end);
-    if (start != m_begin) {
-        std::memmove(m_buffer.data() + start, m_buffer.data() + m_begin, kept);
-        m_fileOffset += m_begin;
-        m_fileOffset -= start;
-        m_begin = start;
-        m_end = start + kept;
-    }
+    const std::size_t start = placeUnread(m_buffer.data(), m_begin, m_end, m_fileOffset + m_end);
+    m_fileOffset += m_begin;
+    m_fileOffset -= start;
+    m_begin = start;
+    m_end = start + kept;
     while (true) {
         char* const to = m_buffer.data() + m_end;
         const std::size_t room = m_buffer.size() - m_end;

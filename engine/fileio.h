@@ -56,8 +56,10 @@ std::string pathOnDisk(const class FileDescriptor& descriptor);
 // Fails when a destination path names a folder, which no file may replace.
 void requireNoFolderAt(const FileDescriptor& destination);
 
-// True when the file behind `fd` still has the size and time of change in `before`.
+// True when the file behind `fd` (or with status `now`) still has the size and time of change in
+// `before`.
 bool unchangedSince(int fd, const struct stat& before);
+bool unchangedSince(const struct stat& now, const struct stat& before);
 
 // Opens an existing source for reading. Refuses anything but a regular file without ever blocking
 // on it (a FIFO or a device stays unread). `info` receives its status.
@@ -75,6 +77,10 @@ inline std::size_t readAlignedStart(const char* buffer, std::size_t kept, std::u
     const auto end = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer) + kept);
     return static_cast<std::size_t>((next - end) % kReadAlignment);
 }
+// Moves the unread bytes [begin, end) of `buffer` to where the read of file offset `next` that
+// follows them lands at its alignment; returns their new start. `buffer` needs kReadAlignment
+// bytes of room beyond them.
+std::size_t placeUnread(char* buffer, std::size_t begin, std::size_t end, std::uint64_t next);
 
 // Reads a file's records: whole lines, each ended by CR LF, LF or CR; a last line without a line end
 // is a record too. A record comes without its leading blanks and tabs and without its line end, with
