@@ -16,13 +16,13 @@
 #include "tests/enginefakes.h"
 #include "text/number.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <optional>
@@ -85,15 +85,8 @@ std::string g_folder;
 
 std::optional<std::string> readFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string data;
-    char block[65536];
-    for (ssize_t n; (n = ::read(fd, block, sizeof block)) > 0;)
-        data.append(block, static_cast<std::size_t>(n));
-    ::close(fd);
-    return data;
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::optional(std::string(std::istreambuf_iterator<char>(in), {})) : std::nullopt;
 }
 
 struct Run
@@ -323,18 +316,11 @@ void checkRun(const Config& config, const std::vector<ReferenceRecord>& records,
     FUZZ_CHECK(run.yieldsPerPhase.size() == 2 && run.yieldsPerPhase[1] == long(written));
 }
 
-std::vector<std::string> folderEntries(bool remove = false)
+std::vector<std::string> folderEntries()
 {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(g_folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.emplace_back(entry->d_name);
-        ::closedir(dir);
-    }
-    for (const std::string& name : names)
-        if (remove)
-            ::unlink((g_folder + "/" + name).c_str());
+    for (const auto& entry : std::filesystem::directory_iterator(g_folder))
+        names.push_back(entry.path().filename());
     return names;
 }
 
@@ -346,10 +332,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/jf-fuzz-engine-XXXXXX";
     FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
     g_folder = pattern;
-    std::atexit([] {
-        folderEntries(true);
-        ::rmdir(g_folder.c_str());
-    });
+    std::atexit([] { std::filesystem::remove_all(g_folder); });
     return 0;
 }
 
@@ -376,9 +359,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     // The source brought into normal form by the check converts to the same bytes. A cancel leaves
     // the source whole: as it was, or in its complete normal form.
     const std::string path = g_folder + "/src.obj";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    FUZZ_CHECK(fd >= 0 && ::write(fd, data.data(), data.size()) == ssize_t(data.size()));
-    ::close(fd);
+    FUZZ_CHECK(std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size())));
     Config checkConfig = config;
     checkConfig.atRecord = 1;
     checkConfig.event = config.event == Event::CancelScan ? Event::CancelScan : Event::None;

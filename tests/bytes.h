@@ -1,17 +1,15 @@
 #pragma once
 
 // Files and names as bytes: QFile's names are decoded text, which cannot hold bytes that are not
-// UTF-8, so these go through the system calls and reach the disk unchanged.
+// UTF-8, so these go through the standard library's byte names and reach the disk unchanged.
 
 #include <QByteArray>
 #include <QList>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -29,21 +27,14 @@ inline std::string_view view(const QByteArray& bytes)
 
 inline bool writeBytes(const QByteArray& path, const QByteArray& data)
 {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const bool written = fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size();
-    return fd >= 0 && ::close(fd) == 0 && written;
+    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
+    return out.write(data.constData(), data.size()) && out.flush();
 }
 
 inline QByteArray readBytes(const QByteArray& path)
 {
-    QByteArray data;
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    char block[65536];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, block, sizeof block)) > 0;)
-        data.append(block, n);
-    if (fd >= 0)
-        ::close(fd);
-    return data;
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return qb(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
 // The normal form that the format check gives a source: CR LF line ends, "#IND" as "0".
@@ -56,12 +47,9 @@ inline QByteArray normalForm(QByteArray bytes)
 inline QList<QByteArray> rawEntries(const QByteArray& folder)
 {
     QList<QByteArray> names;
-    if (DIR* dir = ::opendir(folder.constData())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names << QByteArray(entry->d_name);
-        ::closedir(dir);
-    }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString(), error))
+        names << qb(entry.path().filename().native());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -1,25 +1,29 @@
-// Before any Qt header: the reference reader names a local "emit", which Qt defines away.
-#include "fuzz/fuzzsupport.h"
-
 #include "bytes.h"
 #include "enginefakes.h"
 
+#include "engine/command.h"
 #include "engine/convert.h"
 #include "engine/fileio.h"
 #include "text/number.h"
 
-#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
 #include <random>
 
 using namespace jf;
 using namespace jf::test;
 
+using Kind = CommandOutcome::Kind;
+
 namespace {
+
+const QByteArray kCube = "v 0 0 0\nv 1 1 1\n";
 
 QList<double> numbers(const QByteArray& line)
 {
@@ -31,8 +35,10 @@ QList<double> numbers(const QByteArray& line)
 
 } // namespace
 
-// The records' exact forms over random input are the engine fuzz target's to check; these are the
-// forms as a reader of the output sees them, and what the fuzz target cannot set up.
+// The engine as the Convert command runs it: the checks before a run, the format check and the
+// conversion. The records' exact forms, and which bytes the format check changes, over random input
+// and every third-party mesh are the engine fuzz target's to check; these are the forms as a reader
+// of the output sees them, and what the fuzz target cannot set up.
 class TestConvert : public QObject
 {
     Q_OBJECT
@@ -47,28 +53,41 @@ class TestConvert : public QObject
         const QString source = m_dir.filePath(QString("Src%1.obj").arg(++m_run));
         if (!writeAll(source, input))
             return "cannot write the source";
-        rig.files(source, m_dir.filePath(QString("dst%1.obj").arg(m_run)));
+        rig.files(source, destination());
         const RunResult result = ConvertMesh(rig.host);
         m_summary = result.summary;
         if (error)
             *error = result.error ? QString::fromStdString(*result.error) : QString();
         else if (result.error)
             qWarning("%s", result.error->c_str());
-        return readAll(m_dir.filePath(QString("dst%1.obj").arg(m_run)));
+        return readAll(destination());
     }
-    QByteArray convert(const QByteArray& input)
+    QString destination() const { return m_dir.filePath(QString("dst%1.obj").arg(m_run)); }
+
+    // The Convert command on Models/cube.obj holding `input`, to Models/result.obj.
+    CommandOutcome command(Rig& rig, const QByteArray& input)
     {
-        Rig rig;
-        return convert(input, rig);
+        writeAll(cube(), input);
+        QFile::remove(result());
+        rig.status.recordValues = false;
+        return rig.command(cube(), "result");
     }
+    QString cube() const { return m_dir.filePath("Models/cube.obj"); }
+    QString result() const { return m_dir.filePath("Models/result.obj"); }
 
 private slots:
-    void init() { CancelRequested.store(kFalse); }
+    void init()
+    {
+        CancelRequested.store(kFalse);
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.filePath("Models"));
+        QDir().mkpath(m_dir.filePath("out"));
+        writeAll(cube(), kCube);
+    }
 
-    // Line ends, #IND and the forms of copied records are the golden file's and the format check's to
-    // pin; here what they leave out. With at most one vertex the noise amplitude is 0, so the printed
-    // forms are exact. A failure names the file as given, the line and the fault, and removes the
-    // partial destination.
+    // Line ends, #IND and the forms of copied records are the golden file's to pin; here what it
+    // leaves out. With at most one vertex the noise amplitude is 0, so the printed forms are exact.
+    // A failure names the file as given, the line and the fault, and removes the partial destination.
     void records_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -97,9 +116,9 @@ private slots:
     {
         QFETCH(QByteArray, input);
         QFETCH(QByteArray, output);
-        Rig rig;
         QFETCH(int, split);
         QFETCH(int, normals);
+        Rig rig;
         rig.options.split = split;
         rig.options.normals = normals;
         QString error;
@@ -109,44 +128,27 @@ private slots:
             QCOMPARE(written, output);
         } else {
             QVERIFY2(error.contains(QString("Src%1.obj, line ").arg(m_run) + output), qPrintable(error));
-            QVERIFY(!QFile::exists(m_dir.filePath(QString("dst%1.obj").arg(m_run))));
+            QVERIFY(!QFile::exists(destination()));
         }
         QVERIFY(!rig.status.visible);
     }
 
-    // The noise of a line is seeded from the exact value of its text, so copies of a line move together.
+    // The noise of a line is seeded from the exact value of its text (which characters that text
+    // leaves out, the golden file pins): texts that a double would merge still get their own noise,
+    // and seeds beyond a double's range (capital E, a long exponent) still give finite coordinates.
     void exactSeeds()
     {
-        const QByteArray input =
-            "v 0 0 0\nv 10 10 10\n"
-            "v 1.5 2.5 3.5\nv 1.5 2.5 3.5\nv -1.5 -2.5 3.5\n"
-            "v 1.25 2 3\nv 1.2500000000000000001 2 3\nv 1.5E-3 2.5E-3 1\n"
-            "vn 0.0 -1.0 0.0\nvn 0 -0.5 1\nvn 0.0 1.0 0.0\nvn 1e-17 1234567890 1234567890\n";
-        QCOMPARE(crlfLines(convert(input)).mid(8).first(), QByteArray("vn 0.0 -1.0 0.0")); // unless ticked
         Rig rig;
         rig.options.normals = Checked;
-        const QList<QByteArray> out = crlfLines(convert(input, rig));
-        QCOMPARE(out.size(), 12);
-        QCOMPARE(m_summary.normals, std::uint64_t(4));
-        QCOMPARE(out[2], out[3]);
-        const auto moved = [&](int line, const QList<double>& from) {
-            QList<double> by = numbers(out[line]);
-            for (int axis = 0; axis < 3; ++axis)
-                by[axis] -= from[axis];
-            return by;
-        };
-        // Minus signs and letters e are not part of the seed text.
-        QCOMPARE(moved(2, {1.5, 2.5, 3.5}), moved(4, {-1.5, -2.5, 3.5}));
-        // Texts that differ only beyond a double's precision still get their own noise.
-        QVERIFY(numbers(out[5])[1] != numbers(out[6])[1]);
-        // Seed texts beyond a double's range (capital E, a twenty-digit exponent) still work.
+        const QList<QByteArray> out =
+            crlfLines(convert("v 0 0 0\nv 10 10 10\nv 1.25 2 3\nv 1.2500000000000000001 2 3\n"
+                              "v 1.5E-3 2.5E-3 1\nvn 1e-17 1234567890 1234567890\n",
+                              rig));
+        QCOMPARE(out.size(), 6);
+        QVERIFY(numbers(out[2])[1] != numbers(out[3])[1]);
         for (const QByteArray& line : out)
             for (double value : numbers(line))
                 QVERIFY(std::isfinite(value));
-        // Both seed texts ("00-1000", "0-051") read as 0, so both normals get the same displacement
-        // (compared where adding it is exact); "001000" reads as 1000.
-        QCOMPARE(moved(8, {0, -1, 0}).first(2), moved(9, {0, -0.5, 1}).first(2));
-        QVERIFY(numbers(out[10])[0] != numbers(out[8])[0]);
     }
 
     // A vertex's noise: reseeded from the exact seed of its text and the day, then one draw per
@@ -195,33 +197,36 @@ private slots:
     }
 
     // Records are handed to helper threads in chunks; options changed and Cancel pressed at given
-    // records must still act on exactly those records, and the output must not depend on the threads.
+    // records must still act on exactly those records, no record may be lost or doubled where chunks
+    // meet, and the output must not depend on the threads.
     void threadsDoNotChangeTheOutput()
     {
         QByteArray input;
+        qsizetype quads = 0;
         for (int i = 0; input.size() < (3 << 20); ++i) {
             input += "v " + QByteArray::number(i * 0.37) + " " + QByteArray::number(i % 101) + " -" +
                      QByteArray::number(i % 7) + "\nvn 0." + QByteArray::number(i % 10) + " 1 0\n";
             if (i % 3 == 0)
-                input += "f 1 2 3 4\n# comment " + QByteArray::number(i) + "\n";
+                input += "f 1 2 3 4\n# comment " + QByteArray::number(i) + "\n", ++quads;
         }
-        const auto runWith = [&](int workers, long cancelAt, QString* error = nullptr) {
+        const auto runWith = [&](int workers, long cancelAt, QString* error = nullptr, bool toggle = true) {
             Rig rig;
             rig.host.workers = workers;
             rig.options.normals = rig.options.split = Checked;
             rig.status.recordValues = false;
             rig.events.onYield = [&](long n) {
-                if (n % 20011 == 0)
+                if (toggle && n % 20011 == 0)
                     rig.options.x = rig.options.x == Checked ? Unchecked : Checked;
-                if (n % 30011 == 0)
+                if (toggle && n % 30011 == 0)
                     rig.options.split = rig.options.split == Checked ? Unchecked : Checked;
-                if (n % 40009 == 0)
+                if (toggle && n % 40009 == 0)
                     rig.options.algorithm = (rig.options.algorithm + 1) % 4;
                 if (n == cancelAt)
                     pressCancel(rig.status);
             };
             return convert(input, rig, error);
         };
+        QCOMPARE(runWith(3, -1, nullptr, false).count('\n'), input.count('\n') + quads);
         const QByteArray single = runWith(0, -1);
         QVERIFY(single.size() > input.size());
         QCOMPARE(runWith(1, -1), single);
@@ -256,23 +261,19 @@ private slots:
     {
         QFETCH(QString, target);
         std::mt19937 random(7);
-        std::string expected;
         const QString path = target.startsWith('/') ? target : m_dir.filePath("output-" + target);
         const int fd =
             ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        QVERIFY(fd >= 0);
-        if (target == "appended") {
-            expected = "x"; // a file at an offset off the disk's blocks is never written directly
-            QCOMPARE(::write(fd, expected.data(), 1), ssize_t(1));
-        }
+        // A file at an offset off the disk's blocks is never written directly.
+        std::string expected = target == "appended" ? "x" : "";
+        QVERIFY(fd >= 0 && (expected.empty() || ::write(fd, "x", 1) == 1));
         QString failure;
         try {
             OutputFile out(fd, "the output " + path.toStdString());
             // Pieces from a byte to more than a block, some crossing several blocks at once.
             while (expected.size() < 9 * OutputFile::kBlocks * OutputFile::kBufferSize / 2) {
-                const std::size_t size =
-                    random() % 4 == 0 ? random() % (3 * OutputFile::kBufferSize) : random() % 200;
-                std::string piece(size, '\0');
+                std::string piece(
+                    random() % 4 == 0 ? random() % (3 * OutputFile::kBufferSize) : random() % 200, '\0');
                 for (char& c : piece)
                     c = char('a' + random() % 26);
                 out.append(piece);
@@ -282,55 +283,288 @@ private slots:
         } catch (const EngineError& error) {
             failure = error.what();
         }
-        if (target == "/dev/full") {
+        if (target == "/dev/full")
             QCOMPARE(failure, "Cannot write the output /dev/full: No space left on device.");
-            return;
-        }
-        QVERIFY2(failure.isEmpty(), qPrintable(failure));
-        QVERIFY(readAll(path) == QByteArray::fromStdString(expected));
+        else
+            QVERIFY2(failure.isEmpty() && readAll(path) == qb(expected), qPrintable(failure));
     }
 
-    // Every third-party file, with every option on: records that are not rewritten come out byte for
-    // byte and in order, and every rewritten coordinate stays within the amplitude of its input.
-    void thirdPartyFilesKeepTheirRecords()
+    // The format check's normal form, where it straddles the check's chunks of 4,096 bytes (the last
+    // up to 4,097), and what a Cancel leaves. Nothing is made at the destination or beside the source.
+    void normalForm_data()
     {
-        QDirIterator files(TEST_DATA_DIR "/thirdparty", {"*.obj"});
-        int checked = 0;
-        while (files.hasNext()) {
-            const QString path = files.next();
-            const QByteArray input = readAll(path);
-            Rig rig;
-            rig.options.normals = rig.options.split = Checked;
-            QString error;
-            const QList<QByteArray> out = crlfLines(convert(input, rig, &error));
-            if (path.endsWith("line_continuation_multiple_breaks.obj")) {
-                // Records are lines: a vertex continued on the next line has too few coordinates.
-                QVERIFY2(error.contains(", line 3: a vertex needs three coordinates"), qPrintable(error));
-                continue;
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("cancelAt"); // the yield at which Cancel is pressed; 0: none
+        const auto row = [](const QString& name, const QByteArray& input, const QByteArray& output,
+                            int cancelAt = 0) {
+            QTest::newRow(qPrintable(name)) << input << output << cancelAt;
+        };
+        row("line ends", "a\n\rb\r\r\nc\rd", "a\r\n\r\nb\r\n\r\nc\r\nd");
+        row("#IND, #ind and overlapping #", "v 1.#IND 0 #ind\n##IND#IN#\n", "v 1.0 0 #ind\r\n#0#IN#\r\n");
+        row("empty", "", "");
+        const QByteArray x(4094, 'x'), y(4000, 'y');
+        row("CR LF across chunks", x + "x\r\n" + y, x + "x\r\n" + y);
+        row("#IND across chunks", x + "#IND" + y, x + "0" + y);
+        row("CR at the very end of one chunk of 4,097", x + "xx\r", x + "xx\r\n");
+        // A source in normal form is passed over 64 and then 16 bytes a step: a lone line end, an
+        // "#IND" or a pair split by a step is found wherever it lies.
+        const QByteArray pairs = QByteArray("xy\r\n").repeated(40);
+        row("CR LF pairs, some across a step", "z" + pairs, "z" + pairs);
+        for (const int at : {0, 14, 15, 16, 17, 47, 63, 64, 65, 127})
+            for (const char* odd : {"\n", "\r", "#IND"}) {
+                const QByteArray input = pairs.left(at) + odd + pairs.mid(at);
+                row(QString("%1 at %2 among pairs").arg(QByteArray(odd).toPercentEncoding()).arg(at), input,
+                    test::normalForm(input));
             }
-            QVERIFY2(error.isEmpty(), qPrintable(path + ": " + error));
-            const double scale = std::fabs(m_summary.noiseScale);
-            qsizetype next = 0;
-            for (const fuzz::ReferenceRecord& record : fuzz::referenceRecords(view(input))) {
-                if (record.text.empty())
-                    continue;
-                const std::vector<std::string_view> fields = fuzz::referenceFields(record.text);
-                QVERIFY2(next < out.size(), qPrintable(path));
-                if (fields[0] == "v" || fields[0] == "vn") {
-                    const QList<double> before = numbers(qb(record.text)), after = numbers(out[next++]);
-                    for (int axis = 0; axis < 3; ++axis)
-                        QVERIFY2(std::fabs(after[axis] - before[axis]) <= scale * (1 + 1e-12) + 1e-12,
-                                 qPrintable(path + ": " + out[next - 1]));
-                } else if (fields[0] == "f" && fields.size() == 5) {
-                    next += 2;
-                } else {
-                    QCOMPARE(out[next++], qb(record.text));
-                }
-            }
-            QCOMPARE(next, out.size());
-            ++checked;
+        const QByteArray late = QByteArray(3 * 4096, 'x') + "\n#IND\n";
+        row("a Cancel leaves the source as it was", late, late, 2);
+    }
+    void normalForm()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(int, cancelAt);
+        QTemporaryDir dir;
+        const QString source = dir.filePath("cube.obj");
+        QVERIFY(writeAll(source, input));
+        Rig rig;
+        rig.files(source, dir.filePath("cube_n.obj"));
+        if (cancelAt)
+            rig.cancelAt(cancelAt);
+        const CheckResult result = CheckObjFormat(rig.host);
+        QVERIFY(!result.error && result.cancelled == (cancelAt > 0));
+        QTEST(readAll(source), "output");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"cube.obj"});
+        QVERIFY(!rig.status.visible);
+        if (!input.isEmpty()) {
+            QCOMPARE(rig.status.labels.back(), kCheckLabel + (cancelAt ? "cancel" : ""));
+            QVERIFY(rig.status.caption == "Convert" && rig.status.min == 1.0f &&
+                    rig.status.max == float(input.size()));
         }
-        QVERIFY(checked >= 20);
+    }
+
+    void sources_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("reason"); // why it was kept; empty: replaced by its normal form
+        QTest::newRow("already in normal form") << "normal"
+                                                << "";
+        QTest::newRow("no write bits") << "read-only"
+                                       << "the source file is read-only";
+        QTest::newRow("read-only folder") << "folder"
+                                          << "the source file's folder is read-only";
+        // A replacement would leave the other name with the old file.
+        QTest::newRow("second hard link")
+            << "link"
+            << "the source file has further hard links, which a replacement would cut off";
+        // The file the link points to is replaced, in its folder and under its name as on disk.
+        QTest::newRow("symbolic link, named in other letter case") << "symlink"
+                                                                   << "";
+    }
+    // A source that is not rewritten is not touched at all, and converts to what its normal form
+    // gives, its copied records too, also one whose #IND is replaced amid CR LF lines; one that is
+    // rewritten keeps its name, its mode and the links to it.
+    void sources()
+    {
+        QFETCH(QString, how);
+        const QByteArray normal = "# a\r\n  # x 1.0 #ind\r\nv 1.0 2 3\r\nv 4 5 6\r\n\r\nf 1 2 3 4";
+        const QByteArray input =
+            how == "normal" ? normal
+                            : QByteArray("# a\r\n  # x 1.#IND #ind\r\nv 1.#IND 2 3\rv 4 5 6\n\nf 1 2 3 4");
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("In"));
+        const QString source = dir.filePath("In/Cube.Obj");
+        const QByteArray folder = QFile::encodeName(dir.filePath("In")), path = QFile::encodeName(source);
+        QVERIFY(writeAll(source, input));
+        if (how == "link")
+            QCOMPARE(::link(path, folder + "/hard.obj"), 0);
+        if (how == "symlink")
+            QVERIFY(QFile::link(source, dir.filePath("link.obj")));
+        QCOMPARE(::chmod(path, how == "read-only" ? 0444 : 0640), 0);
+        QCOMPARE(::chmod(folder, how == "folder" ? 0555 : 0755), 0);
+        struct stat before = {}, after = {};
+        QCOMPARE(::stat(path, &before), 0);
+        Rig rig;
+        rig.options.split = Checked;
+        rig.files(how == "symlink" ? dir.filePath("LINK.OBJ") : source, dir.filePath("out.obj"));
+        const CheckResult result = CheckObjFormat(rig.host);
+        ::chmod(folder, 0755);
+        QVERIFY(!result.error && result.rewritten == (how == "symlink"));
+        QTEST(QString::fromStdString(result.keptReason), "reason");
+        QCOMPARE(::stat(path, &after), 0);
+        QCOMPARE(int(after.st_mode & 07777), how == "read-only" ? 0444 : 0640);
+        QCOMPARE(QDir(dir.filePath("In")).entryList(QDir::Files | QDir::Hidden),
+                 how == "link" ? QStringList({"Cube.Obj", "hard.obj"}) : QStringList({"Cube.Obj"}));
+        if (how == "symlink") {
+            QVERIFY(QFileInfo(dir.filePath("link.obj")).isSymLink());
+            QCOMPARE(readAll(source), normal);
+            return;
+        }
+        QCOMPARE(readAll(source), input);
+        QVERIFY(after.st_ino == before.st_ino && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
+        QVERIFY(!ConvertMesh(rig.host).error);
+        QVERIFY(writeAll(dir.filePath("normal.obj"), normal));
+        rig.files(dir.filePath("normal.obj"), dir.filePath("reference.obj"));
+        QVERIFY(!ConvertMesh(rig.host).error);
+        QCOMPARE(readAll(dir.filePath("out.obj")), readAll(dir.filePath("reference.obj")));
+    }
+
+    void checksInTheirOrder_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination"); // @ is the test's folder, % its name in lower case
+        QTest::addColumn<QString>("link");        // what the destination is made first, if anything
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("destinationAfter");
+        const auto row = [](const char* name, const char* source, const char* destination, const char* link,
+                            Kind kind, const char* message, const char* after) {
+            QTest::newRow(name) << source << destination << link << int(kind) << message << after;
+        };
+        const char* const cube = "Models/cube.obj";
+        const char* const same =
+            "The source and destination files are the same. Choose another name for the destination file.";
+        const char* const noDestination = "You must specify a destination file.";
+        row("missing source", "Models/gone.obj", "x", "", Kind::Refused,
+            "Can't locate the source file %/models/gone.obj", "x");
+        row("empty source box, before a blank destination", "", "   ", "", Kind::Refused,
+            "Can't locate the source file ", "   ");
+        row("blank destination", cube, "   ", "", Kind::Refused, noDestination, "   ");
+        row("bare name completed from the source", cube, "Result", "", Kind::Done, "", "%/models/result.obj");
+        row("own folder kept", cube, "@/out/Cube2.OBJ", "", Kind::Done, "", "%/out/cube2.obj");
+        row("a folder is no destination file", cube, "@/out/", "", Kind::Refused, noDestination,
+            "%/out//.obj");
+        row("completed name equals the source", cube, "CUBE", "", Kind::Refused, same, "%/models/cube.obj");
+        row("letter case only", cube, "@/MODELS/Cube.OBJ", "", Kind::Refused, same, "%/models/cube.obj");
+        // One file under two names is refused before anyone is asked to overwrite it.
+        row("symbolic link", cube, "@/other.obj", "symlink", Kind::Refused, same, "%/other.obj");
+        row("hard link", cube, "@/other.obj", "hardlink", Kind::Refused, same, "%/other.obj");
+        row("linked folder", cube, "@/alias/cube.obj", "folder", Kind::Refused, same, "%/alias/cube.obj");
+    }
+    void checksInTheirOrder()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(QString, link);
+        QFETCH(int, kind);
+        QFETCH(QString, message);
+        QFETCH(QString, destinationAfter);
+        if (link == "symlink")
+            QVERIFY(QFile::link(cube(), m_dir.filePath("other.obj")));
+        if (link == "hardlink")
+            QCOMPARE(::link(QFile::encodeName(cube()), QFile::encodeName(m_dir.filePath("other.obj"))), 0);
+        if (link == "folder")
+            QVERIFY(QFile::link(m_dir.filePath("Models"), m_dir.filePath("alias")));
+        for (QString* text : {&destination, &message, &destinationAfter})
+            text->replace("@", m_dir.path()).replace("%", m_dir.path().toLower());
+        Rig rig;
+        const CommandOutcome outcome =
+            rig.command(source.isEmpty() ? "" : m_dir.filePath(source), destination);
+        QCOMPARE(int(outcome.kind), kind);
+        const auto listed = [](const QString& text) {
+            return text.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{text.toStdString()};
+        };
+        QCOMPARE(rig.prompts.problems, listed(message));
+        // A refusal puts the focus in the box whose text was at fault.
+        QCOMPARE(rig.prompts.focus, listed(kind != int(Kind::Refused)           ? ""
+                                           : message.startsWith("Can't locate") ? "txtSource"
+                                                                                : "txtDestination"));
+        QCOMPARE(QString::fromStdString(rig.options.destination), destinationAfter);
+        QVERIFY(rig.prompts.questions.empty());
+        QVERIFY(!rig.status.visible);
+        if (kind == int(Kind::Done)) { // a new file is made under the lower-case form of its name
+            const QFileInfo made(QString::fromStdString(outcome.summary.destination));
+            QVERIFY(made.exists() && made.fileName() == QFileInfo(destinationAfter).fileName());
+        } else {
+            QCOMPARE(readAll(cube()), kCube);
+            QVERIFY(!QFile::exists(result()));
+        }
+    }
+
+    // The command line's interrupt, which also cancels the running phase, ends the command once that
+    // phase is over: after the format check, nothing is converted.
+    void interruptAfterTheCheck()
+    {
+        Rig rig;
+        rig.events.stop = true;
+        rig.cancelAt(1);
+        QCOMPARE(int(command(rig, QByteArray(20000, '#') + "\nv 1 2 3\n").kind), int(Kind::Interrupted));
+        QVERIFY(!QFile::exists(result()));
+    }
+
+    // A rewritten source's scan runs beside the format check, on a thread of its own. Whatever the
+    // file holds, the command must end exactly as when the conversion reads the scan itself.
+    void scanBesideTheCheck_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QByteArray mesh;
+        for (int i = 0; i < 20000; ++i)
+            mesh += "v " + QByteArray::number(i * 0.37) + " " + QByteArray::number(i % 101) + " -" +
+                    QByteArray::number(i % 7) + "\nf 1 2 3\n";
+        QTest::newRow("mesh") << mesh;
+        QTest::newRow("faulty vertex near the end") << mesh + "v 1 2\nv 3 4 5\n";
+        QTest::newRow("number beyond a double first") << "v 1e999 0 0\n" + mesh;
+        QTest::newRow("#IND and lone CRs") << QByteArray("v #IND 1 2\rv 3 #IND 5\r#IND\rv 1 1 1\r");
+        QTest::newRow("no vertex") << QByteArray("# nothing\ng a\nf 1 2 3\n");
+        QTest::newRow("last vertex without its line end") << mesh + "v 900 -9 9";
+    }
+    void scanBesideTheCheck()
+    {
+        QFETCH(QByteArray, input);
+        // How the command ended, what it said and showed, and what it left on disk.
+        const auto runWith = [&](int workers) {
+            Rig rig;
+            rig.host.workers = workers;
+            const CommandOutcome outcome = command(rig, input);
+            [&] { QVERIFY(outcome.check.rewritten); }();
+            QByteArrayList run{QByteArray::number(int(outcome.kind)), readAll(result()), readAll(cube()),
+                               QByteArray::number(outcome.summary.smallestExtent, 'g', 17)};
+            for (const std::string& text : rig.prompts.problems)
+                run << "problem: " + QByteArray::fromStdString(text);
+            for (const std::string& text : rig.status.labels)
+                run << "label: " + QByteArray::fromStdString(text);
+            return run;
+        };
+        QCOMPARE(runWith(1), runWith(0));
+    }
+
+    // A Cancel while the conversion waits for that scan ends it with the box measured so far, as in
+    // a scan read by the conversion; the noise pass still writes every record. Whether the scan is
+    // still running by then depends on the machine, so either ending must hold.
+    void cancelWhileTheScanRunsBeside()
+    {
+        QByteArray input;
+        for (int i = 0; input.size() < (8 << 20); ++i)
+            input += "v " + QByteArray::number(i) + " " + QByteArray::number(i * 0.5) + " " + // the box grows
+                     QByteArray::number(i * 2) + "\n";
+        const auto runWith = [&](bool cancel) {
+            Rig rig;
+            rig.status.onValue = [&](float) {
+                if (cancel && rig.status.labelText == kScanLabel)
+                    pressCancel(rig.status);
+            };
+            const CommandOutcome outcome = command(rig, input);
+            [&] { QCOMPARE(int(outcome.kind), int(Kind::Done)); }();
+            return std::pair(outcome.summary, readAll(result()));
+        };
+        const auto [full, fullOutput] = runWith(false);
+        const auto [cut, cutOutput] = runWith(true);
+        QVERIFY(!full.scanCancelled && !cut.noiseCancelled);
+        QCOMPARE(cutOutput.count('\n'), fullOutput.count('\n'));
+        if (cut.scanCancelled)
+            QVERIFY(cut.smallestExtent < full.smallestExtent);
+        else
+            QCOMPARE(cutOutput, fullOutput);
+    }
+
+    // The day of the date, noon to the even day; the real clock gives a date between 2000 and 2100.
+    void daySeed()
+    {
+        const std::pair<double, int> dates[] = {
+            {45000.4999999, 45000}, {45000.5, 45000}, {45001.5, 45002}, {45000.5000001, 45001}};
+        for (const auto& [date, day] : dates)
+            QCOMPARE(DaySeed([date = date] { return date; }), day);
+        QVERIFY(systemOleDate() > 36526 && systemOleDate() < 73051);
     }
 };
 

@@ -7,7 +7,9 @@
 
 using namespace jf;
 
-static std::uint64_t keyOf(std::string_view text, std::uint64_t salt = 45000)
+namespace {
+
+std::uint64_t keyOf(std::string_view text, std::uint64_t salt = 45000)
 {
     ExactNumberScanner scanner;
     for (char c : text)
@@ -16,6 +18,9 @@ static std::uint64_t keyOf(std::string_view text, std::uint64_t salt = 45000)
     return scanner.key(salt);
 }
 
+} // namespace
+
+// How numbers read, print and seed the noise.
 class TestNumber : public QObject
 {
     Q_OBJECT
@@ -41,6 +46,12 @@ private slots:
         row("period then exponent", ".e5", 0.0);
         row("double sign", "+-1", 0.0);
         row("second period stops", "1.2.3", 1.2);
+        row("a NUL byte stops",
+            QByteArray("2\0"
+                       "7",
+                       3),
+            2.0);
+        row("a byte that is not UTF-8 stops", "3\xe9", 3.0);
         row("correctly rounded", "9007199254740993", 9007199254740992.0);
         row("smallest normal", "2.2250738585072014e-308", 2.2250738585072014e-308);
         row("many zeros then digits", "0." + QByteArray(400, '0') + "1e400", 0.1);

@@ -1,12 +1,21 @@
+#include "ui/registry.h"
+#include "ui/startup.h"
 #include "ui/testing/support.h"
 #include "ui/twips.h"
 
+#include <QAction>
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QGroupBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
+#include <QStyle>
+#include <QWindow>
 
 using jf::FileDialog;
 using jf::frmMain1;
+using jf::frmSplash;
 using namespace jf::testing;
 
 namespace {
@@ -32,8 +41,73 @@ void store(const QString& key, const QString& value)
     storedSettings().setValue("Settings/" + key, value);
 }
 
+void makeFile(const QString& path, bool executable)
+{
+    if (!writeAll(path, "#!/bin/sh\n"))
+        qWarning("cannot write %s", qPrintable(path));
+    if (executable)
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QList<frmSplash*> splashes()
+{
+    QList<frmSplash*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* splash = qobject_cast<frmSplash*>(widget); splash != nullptr && splash->isVisible())
+            found.append(splash);
+    }
+    return found;
+}
+
+// The controls of `window` whose caption does not fit the control, with what it needs.
+QStringList clipped(const QWidget& window)
+{
+    QStringList faults;
+    for (const QWidget* control : window.findChildren<QWidget*>()) {
+        if (!control->isVisibleTo(&window))
+            continue;
+        if (!control->isWindow() && !control->parentWidget()->rect().contains(control->geometry()))
+            faults.append(control->objectName() + QStringLiteral(" reaches out of its container"));
+        const QFontMetrics metrics = control->fontMetrics();
+        const QStyle* style = control->style();
+        const auto metric = [&](QStyle::PixelMetric which) {
+            return style->pixelMetric(which, nullptr, control);
+        };
+        const int frame = metric(QStyle::PM_DefaultFrameWidth);
+        const auto fit = [&](const QString& text, int margin, int width, int lineMargin, int height) {
+            const int need = metrics.horizontalAdvance(text) + margin;
+            if (need > width || metrics.height() + lineMargin > height)
+                faults.append(QStringLiteral("%1 \"%2\": %3 x %4 px in %5 x %6")
+                                  .arg(control->objectName(), text)
+                                  .arg(need)
+                                  .arg(metrics.height() + lineMargin)
+                                  .arg(width)
+                                  .arg(height));
+        };
+        if (const auto* label = qobject_cast<const QLabel*>(control);
+            label != nullptr && !label->text().isEmpty())
+            fit(label->text(), 0, label->contentsRect().width(), 0, label->contentsRect().height());
+        else if (const auto* button = qobject_cast<const QPushButton*>(control))
+            fit(QString(button->text()).remove(QLatin1Char('&')), 2 * frame, button->width(), 0,
+                button->height());
+        else if (const auto* box = qobject_cast<const QCheckBox*>(control))
+            fit(box->text(), metric(QStyle::PM_IndicatorWidth) + metric(QStyle::PM_CheckBoxLabelSpacing),
+                box->width(), 0, box->height());
+        else if (const auto* group = qobject_cast<const QGroupBox*>(control))
+            fit(group->title(), 4 * frame, group->width(), 0, group->height());
+        else if (const auto* list = qobject_cast<const QComboBox*>(control)) {
+            for (int i = 0; i < list->count(); ++i)
+                fit(list->itemText(i), metric(QStyle::PM_ScrollBarExtent) + 4 * frame, list->width(),
+                    2 * frame, list->height());
+        }
+    }
+    return faults;
+}
+
 } // namespace
 
+// The main window, the splash that comes with it and serves as its About box, and the status
+// window: what a user sees of each, at 96 and 144 DPI.
 class TestMainWindow : public WindowTest
 {
     Q_OBJECT
@@ -52,6 +126,13 @@ class TestMainWindow : public WindowTest
 
 private slots:
     void init() { QVERIFY2(fresh(), qPrintable(m_dir->errorString())); }
+    void cleanup()
+    {
+        jf::setLogicalDpiForTesting(0);
+        for (frmSplash* splash : splashes())
+            splash->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 
     void settingsRoundTrip_data()
     {
@@ -64,13 +145,14 @@ private slots:
         const QPoint moved(120, 90);
         QTest::newRow("first start") << QString() << QString() << QPoint(-1, -1) << 0 << moved;
         QTest::newRow("garbage left") << "abc" << twips(100) << QPoint(-1, 100) << 0 << moved;
-        QTest::newRow("beyond a float, not finite") << "1e39" << "nan" << QPoint(-1, -1) << 0 << moved;
+        QTest::newRow("beyond a float, not finite") << "1e39"
+                                                    << "nan" << QPoint(-1, -1) << 0 << moved;
         QTest::newRow("wholly off the screen") << twips(-2000) << twips(100) << QPoint(-1, -1) << 0 << moved;
         // A minimised or maximised window keeps the position it had before.
         QTest::newRow("partly on, closed minimised") << twips(-400) << twips(-50) << QPoint(-400, -50)
                                                      << int(Qt::WindowMinimized) << QPoint(-400, -50);
-        QTest::newRow("closed maximised") << twips(200) << twips(160) << QPoint(200, 160)
-                                          << int(Qt::WindowMaximized) << QPoint(200, 160);
+        QTest::newRow("closed maximised")
+            << twips(200) << twips(160) << QPoint(200, 160) << int(Qt::WindowMaximized) << QPoint(200, 160);
     }
     void settingsRoundTrip()
     {
@@ -89,13 +171,6 @@ private slots:
             const QSize room = window->screen()->geometry().size() - window->frameGeometry().size();
             QCOMPARE(window->pos(), QPoint(start.x() == -1 ? room.width() / 2 : start.x(),
                                            start.y() == -1 ? room.height() / 2 : start.y()));
-            QCOMPARE(window->windowTitle(), QStringLiteral("Jitterform 0.1 build 8"));
-            QCOMPARE(window->cmbAlgorithm->currentText(), QStringLiteral("White"));
-            QCOMPARE(window->txtIntensity->text(), QStringLiteral("0.1"));
-            const QList<int> checks = {window->xValue(), window->yValue(), window->zValue(),
-                                       window->normalsValue(), window->splitValue()};
-            QCOMPARE(checks,
-                     (QList<int>{jf::Checked, jf::Checked, jf::Checked, jf::Unchecked, jf::Unchecked}));
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window.get()));
             window->move(120, 90);
@@ -220,6 +295,182 @@ private slots:
         QVERIFY(window->close());
         // Like a pick in the dialog, a drop gives the dialogs their folder.
         QCOMPARE(stored(QStringLiteral("Path")), upper(path(QStringLiteral("Models"))));
+    }
+
+    void splashAtStart()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const std::unique_ptr<frmMain1> window = jf::Main(m_fakes->services());
+        QCOMPARE(splashes().size(), 1);
+        QPointer<frmSplash> splash = splashes().first();
+        QVERIFY(window->isVisible() && !splash->cmdOK->isVisible() && !splash->cmdSysInfo->isVisible());
+        QCOMPARE(splash->lblVersion->text(), QStringLiteral("Version 0.1 build 8"));
+
+        // Esc does nothing to the splash; its timer alone closes it.
+        QTest::keyClick(splash.data(), Qt::Key_Escape);
+        QTest::qWait(2000);
+        QVERIFY2(!splash.isNull() && splash->isVisible(), "the splash stays up for 2.5 s");
+        QTRY_VERIFY_WITH_TIMEOUT(splash.isNull(), 2000);
+        QVERIFY2(clock.elapsed() >= 2500,
+                 qPrintable(QStringLiteral("closed after %1 ms").arg(clock.elapsed())));
+        QVERIFY(window->isVisible());
+    }
+
+    // Help > About shows the splash as a modal box with its buttons and no timer; OK and Esc close it.
+    void aboutBox()
+    {
+        frmMain1 window(m_fakes->services());
+        window.show();
+        for (const bool byEsc : {false, true}) {
+            bool inspected = false;
+            QTimer::singleShot(0, [&] {
+                auto* about = qobject_cast<frmSplash*>(QApplication::activeModalWidget());
+                QVERIFY2(about != nullptr, "a modal form");
+                inspected = true;
+                QVERIFY(about->cmdOK->isVisible() && about->cmdSysInfo->isVisible() &&
+                        !about->Timer1->isActive());
+                if (byEsc)
+                    QTest::keyClick(about, Qt::Key_Escape);
+                else
+                    about->cmdOK->click();
+            });
+            window.mnuHelpAbout->trigger();
+            QVERIFY(inspected && splashes().isEmpty() && window.isVisible());
+        }
+    }
+
+    void toolOnThisSystem()
+    {
+        frmSplash about(m_fakes->services());
+        asAbout(about);
+        QWidget other;
+        const auto onTop = [&] { return about.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint); };
+        const auto activate = [](QWidget& window) {
+            window.show();
+            window.activateWindow();
+            return QTest::qWaitForWindowActive(&window);
+        };
+        QVERIFY(activate(about) && onTop());
+        // No tool in the registry's folder: the user is told.
+        about.cmdSysInfo->click();
+        QCOMPARE(m_fakes->messages.shown.size(), 1);
+        QCOMPARE(m_fakes->messages.shown.first().text,
+                 QStringLiteral("System Information Is Unavailable At This Time"));
+        QVERIFY(m_fakes->messages.shown.first().buttons == jf::MessageBoxes::Buttons::Ok);
+        // Then the first tool of the list that is a program.
+        makeFile(path(QStringLiteral("hardinfo2")), false);
+        makeFile(path(QStringLiteral("hardinfo")), true);
+        makeFile(path(QStringLiteral("kinfocenter")), true);
+        about.cmdSysInfo->click();
+        QVERIFY2(!onTop() && about.isVisible(), "the tool may come in front");
+        // Until the box is activated again.
+        QVERIFY(activate(other) && activate(about) && onTop());
+        // A tool whose path is too long for the About box's buffer is as good as none.
+        const QString deep = path(QStringList(5, QString(230, QLatin1Char('d'))).join(QLatin1Char('/')));
+        QVERIFY(QDir().mkpath(deep));
+        makeFile(deep + QStringLiteral("/hardinfo"), true);
+        jf::StandInRegistry far({deep});
+        frmSplash(jf::UiServices{m_fakes->dialog, m_fakes->messages, far, m_fakes->tools})
+            .cmdSysInfo->click();
+        QCOMPARE(m_fakes->tools.started, QStringList{path(QStringLiteral("hardinfo"))});
+        QCOMPARE(m_fakes->log, (QStringList{"message", "beep", "start", "beep", "message", "beep"}));
+    }
+
+    void programEndsWithMainWindow_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("splash still up") << "splash";
+        QTest::newRow("status window hidden after a run") << "status";
+        QTest::newRow("About box open") << "about";
+    }
+
+    void programEndsWithMainWindow()
+    {
+        QFETCH(QString, situation);
+        const std::unique_ptr<frmMain1> window = jf::Main(m_fakes->services());
+        const QPointer<frmSplash> splash = splashes().value(0);
+        if (situation == QLatin1String("status")) {
+            const QString source = path(QStringLiteral("cube.obj"));
+            QVERIFY(writeAll(source, meshText(20)));
+            window->txtSource->setText(source);
+            window->txtDestination->setText(path(QStringLiteral("out.obj")));
+            window->cmdConvert->click();
+            QVERIFY(window->status() != nullptr && !window->status()->isVisible());
+        }
+        if (situation == QLatin1String("about"))
+            QTimer::singleShot(0, window->mnuHelpAbout, &QAction::trigger);
+        QTimer::singleShot(100, [&] {
+            if (situation == QLatin1String("about")) {
+                // The splash is the same form: it has gone before a fresh one came as the About box.
+                auto* about = qobject_cast<frmSplash*>(QApplication::activeModalWidget());
+                QVERIFY2(about != nullptr && about != splash && splashes() == QList<frmSplash*>{about},
+                         "the About box alone is open");
+            }
+            window->close();
+        });
+        // A program that does not end fails here instead of hanging.
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!window->isVisible() && splashes().isEmpty());
+        QVERIFY(storedSettings().contains(QStringLiteral("Settings/MainLeft")));
+    }
+
+    void captionsFit_data()
+    {
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<QSize>("client"); // the main window's client area in pixels
+        QTest::newRow("96 DPI") << 96.0 << QSize(480, 231);
+        QTest::newRow("144 DPI") << 144.0 << QSize(720, 347);
+    }
+    void captionsFit()
+    {
+        QFETCH(double, dpi);
+        QFETCH(QSize, client);
+        jf::setLogicalDpiForTesting(dpi);
+
+        jf::frmMain1 main(m_fakes->services());
+        QCOMPARE(main.centralWidget()->size(), client);
+        QStringList faults = clipped(main);
+        jf::frmStatus status(&main);
+        for (const char* phase : {"Checking OBJ file format ...cancel", "scan for extents ...cancel",
+                                  "adding noise to verticies ...cancel"}) {
+            status.setLabel(phase);
+            faults += clipped(status);
+        }
+        jf::frmSplash about(m_fakes->services());
+        asAbout(about);
+        faults += clipped(about);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+    }
+
+    void statusBar_data()
+    {
+        QTest::addColumn<float>("max");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("half way") << 1001.0f << 501.0f << jf::frmStatus::kBarSteps / 2;
+        // Sizes past what a 32-bit bar can hold are scaled, not wrapped.
+        QTest::newRow("over 4 GiB, near the end") << 6.0e9f << 5.97e9f << 9950;
+        // A maximum not above the minimum (an empty or one-byte source) shows an empty bar.
+        QTest::newRow("empty source") << 0.0f << 1.0f << 0;
+        QTest::newRow("one-byte source") << 1.0f << 1.0f << 0;
+        QTest::newRow("beyond the maximum") << 100.0f << 500.0f << jf::frmStatus::kBarSteps;
+    }
+    void statusBar()
+    {
+        QFETCH(float, max);
+        QFETCH(float, value);
+        QWidget owner;
+        jf::frmStatus status(&owner);
+        status.setMin(1.0f);
+        status.setMax(max);
+        status.setValue(1.0f);
+        status.show();
+        status.setValue(value);
+        QVERIFY2(status.ProgressBar1->value() == 0, "the value waits for the next refresh");
+        status.refresh();
+        QTEST(status.ProgressBar1->value(), "steps");
     }
 };
 
