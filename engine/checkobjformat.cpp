@@ -451,6 +451,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
                     result.keptReason = "the source file's folder may not be written";
                     return false;
                 }
+                copy.out().serveWhileWaiting(host.events);
                 // From here the check waits for the disk, which leaves time for the first pass.
                 if (helped)
                     extents = std::make_unique<ExtentsScan>(source.iFile, sourcePath);

@@ -122,6 +122,7 @@ bool Conversion::scan()
                 throw EngineError(*chunk.error);
             m_box.add(chunk.box);
         });
+    pipeline.serveWhileWaiting(m_host.events);
     const bool cancelled = recordLoop([&](std::string_view record, std::string_view keyword) {
         if (keyword != "v")
             return;
@@ -217,6 +218,7 @@ bool Conversion::addNoise(OutputFile& out)
             m_summary.normals += chunk.normals;
             m_summary.quadsSplit += chunk.quads;
         });
+    pipeline.serveWhileWaiting(m_host.events);
     const bool cancelled = recordLoop([&](std::string_view record, std::string_view keyword) {
         if (keyword.empty())
             return; // nothing is written for an empty record
@@ -289,6 +291,7 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         PartialDestination partial(destinationPath);
         destination.iFile = destinationFd.get();
         OutputFile out(destinationFd.release(), "the destination file " + destinationPath);
+        out.serveWhileWaiting(host.events);
         summary.destination = destinationPath;
 
         RecordReader reader(sourceFd, sourcePath);

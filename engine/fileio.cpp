@@ -362,9 +362,24 @@ void OutputFile::awaitWriter(std::size_t pending)
     if (!m_writer.joinable())
         return;
     std::unique_lock lock(m_mutex);
-    m_wake.wait(lock, [&] { return m_pending <= pending || m_failure; });
+    const auto ready = [&] { return m_pending <= pending || m_failure; };
+    if (m_events && std::this_thread::get_id() == m_serveThread) {
+        while (!m_wake.wait_for(lock, kServeSlice, ready)) {
+            lock.unlock();
+            m_events->serveWhileWaiting();
+            lock.lock();
+        }
+    } else {
+        m_wake.wait(lock, ready);
+    }
     if (m_failure)
         std::rethrow_exception(m_failure); // the file is lost: every later call reports it again
+}
+
+void OutputFile::serveWhileWaiting(EventLoop& events)
+{
+    m_events = &events;
+    m_serveThread = std::this_thread::get_id();
 }
 
 void OutputFile::handOver()

@@ -16,6 +16,8 @@
 
 namespace jf {
 
+class EventLoop;
+
 // A failure of a run: the message names the file, the line where there is one, and the fault.
 // Thrown inside the engine only; the entry points turn it into a result value.
 class EngineError : public std::runtime_error
@@ -199,6 +201,10 @@ public:
     // Flushes everything and syncs to disk, keeping the file open.
     void sync();
     int fd() const { return m_fd.get(); }
+    // Called every few milliseconds while the thread that set it waits for the disk to take a
+    // block, so that a stalling disk does not stall the window that thread serves. Other threads
+    // that write the file wait as before.
+    void serveWhileWaiting(EventLoop& events);
     bool direct() const { return m_direct.load(std::memory_order_relaxed); }
 
     static constexpr std::size_t kBufferSize = std::size_t(2) << 20; // each block
@@ -234,6 +240,8 @@ private:
     std::size_t m_pending = 0; // blocks handed over and not yet written; 0 when the writer is idle
     bool m_stop = false;
     std::exception_ptr m_failure;
+    EventLoop* m_events = nullptr;
+    std::thread::id m_serveThread;
 };
 
 } // namespace jf

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -55,6 +56,9 @@ public:
     virtual void show() = 0; // without blocking, owned by the main window
     virtual void hide() = 0;
 };
+
+// How long a wait for the disk goes on before the waiting thread serves the window again.
+constexpr std::chrono::milliseconds kServeSlice{5};
 
 // The event-loop yield. Called once per record (once per chunk in the format check); an
 // implementation may serve its events only every few milliseconds.

@@ -47,7 +47,7 @@ template <class Work>
 void whileServing(EventLoop& events, Work work)
 {
     std::future<void> done = std::async(std::launch::async, std::move(work));
-    while (done.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+    while (done.wait_for(kServeSlice) != std::future_status::ready)
         events.serveWhileWaiting();
     done.get();
 }

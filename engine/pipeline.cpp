@@ -1,5 +1,7 @@
 #include "engine/pipeline.h"
 
+#include "engine/host.h"
+
 #include <new>
 
 namespace jf {
@@ -168,7 +170,13 @@ void ChunkPipeline::pump(bool untilEmpty)
             slot.state = State::Done;
             continue;
         }
-        m_done.wait(lock);
+        if (!m_events) {
+            m_done.wait(lock);
+        } else if (m_done.wait_for(lock, kServeSlice) == std::cv_status::timeout) {
+            lock.unlock();
+            m_events->serveWhileWaiting();
+            lock.lock();
+        }
     }
 }
 

@@ -19,6 +19,8 @@
 
 namespace jf {
 
+class EventLoop;
+
 // Face: a face record while the split box is ticked.
 enum class RecordKind : std::uint8_t { Copy, Vertex, Normal, Face };
 
@@ -82,6 +84,9 @@ public:
     }
     // Hands on what is left and delivers every chunk.
     void finish();
+    // Called every few milliseconds while the calling thread waits for a helper (which may itself
+    // wait for the disk), so that the window that thread serves stays served.
+    void serveWhileWaiting(EventLoop& events) { m_events = &events; }
 
     static constexpr std::size_t kChunkBytes = 256 * 1024;
     static constexpr std::size_t kChunkRecords = 8192;
@@ -119,6 +124,7 @@ private:
     bool m_stop = false;
     bool m_delivering = false;
     std::exception_ptr m_failure; // what a delivery threw
+    EventLoop* m_events = nullptr;
     std::vector<std::thread> m_threads;
 };
 

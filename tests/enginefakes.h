@@ -84,8 +84,15 @@ struct FakeEvents : EventLoop
         if (++yields; onYield)
             onYield(yields);
     }
+    long servings = 0;
+    std::function<void()> onServe;
+
     // Not a yield: how often the engine waits on the disk depends on the disk's speed.
-    void serveWhileWaiting() override {}
+    void serveWhileWaiting() override
+    {
+        if (++servings; onServe)
+            onServe();
+    }
     bool interrupted() const override { return stop; }
 };
 

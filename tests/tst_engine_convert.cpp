@@ -4,6 +4,7 @@
 #include "engine/command.h"
 #include "engine/convert.h"
 #include "engine/fileio.h"
+#include "engine/pipeline.h"
 #include "text/number.h"
 
 #include <QTemporaryDir>
@@ -13,8 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
+#include <thread>
 
 using namespace jf;
 using namespace jf::test;
@@ -287,6 +291,79 @@ private slots:
             QCOMPARE(failure, "Cannot write the output /dev/full: No space left on device.");
         else
             QVERIFY2(failure.isEmpty() && readAll(path) == qb(expected), qPrintable(failure));
+    }
+
+    // A disk that stalls must not stall the window: the thread that waits for a block to be
+    // written, or for a helper that waits so, serves the window meanwhile. Here only the serving
+    // ends each wait, by draining the pipe or by letting the helper go; a watchdog ends a wait
+    // that is not served, so that the test fails instead of hanging.
+    void waitsServeTheWindow()
+    {
+        int ends[2];
+        QVERIFY(::pipe2(ends, O_CLOEXEC) == 0 && ::fcntl(ends[0], F_SETFL, O_NONBLOCK) == 0);
+        UniqueFd readEnd(ends[0]);
+        std::string received;
+        const auto drain = [&] {
+            char buffer[65536];
+            for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+                received.append(buffer, std::size_t(n));
+        };
+        std::atomic<bool> finished = false, rescued = false, released = false, helperWaits = false;
+        std::thread watchdog([&] {
+            for (int i = 0; i < 1000 && !finished; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (finished)
+                return;
+            rescued = released = true;
+            ::fcntl(ends[0], F_SETFL, 0);
+            char buffer[65536];
+            while (::read(ends[0], buffer, sizeof buffer) > 0) {
+            }
+        });
+        FakeEvents events;
+        events.onServe = drain;
+        const std::string expected(OutputFile::kBlocks * OutputFile::kBufferSize + 12345, 'v');
+        {
+            OutputFile out(ends[1], "the pipe");
+            out.serveWhileWaiting(events);
+            out.append(expected);
+            out.close();
+        }
+        const bool fileServed = !rescued && events.servings > 0;
+        drain();
+
+        const std::thread::id caller = std::this_thread::get_id();
+        events.onServe = [&] { released = released || helperWaits; };
+        std::vector<std::size_t> delivered;
+        {
+            ChunkPipeline pipeline(
+                1,
+                [&](Chunk& chunk, RecordFormatter&) {
+                    chunk.out = chunk.text;
+                    if (std::this_thread::get_id() == caller)
+                        return;
+                    helperWaits = true;
+                    while (!released)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                },
+                [&](Chunk& chunk) { delivered.push_back(chunk.out.size()); });
+            pipeline.serveWhileWaiting(events);
+            const std::string record(ChunkPipeline::kChunkBytes, 'c');
+            for (std::uint64_t line = 1; !helperWaits && line < 1000; ++line) {
+                pipeline.current().addCopy(record, line, false);
+                pipeline.submitIfFull();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            pipeline.finish();
+        }
+        finished = true;
+        watchdog.join();
+        QVERIFY2(fileServed, "a write that waits for the disk does not serve the window");
+        QCOMPARE(received.size(), expected.size());
+        QVERIFY2(!rescued && helperWaits, "a wait for a helper does not serve the window");
+        QVERIFY(!delivered.empty() && std::all_of(delivered.begin(), delivered.end(), [](std::size_t size) {
+            return size == ChunkPipeline::kChunkBytes + 2;
+        }));
     }
 
     // The format check's normal form, where it straddles the check's chunks of 4,096 bytes (the last
