@@ -38,7 +38,7 @@ enum Axis { X, Y, Z };
 class Conversion
 {
 public:
-    Conversion(const EngineHost& host, RecordReader& reader, RunSummary& summary)
+    Conversion(const EngineHost& host, WholeLinesReader& reader, RunSummary& summary)
         : m_host(host), m_options(host.options), m_reader(reader), m_summary(summary),
           m_workers(host.workers >= 0 ? unsigned(host.workers) : defaultWorkers())
     {
@@ -54,57 +54,83 @@ public:
     bool addNoise(OutputFile& out);
 
 private:
-    template <typename Dispatch> bool recordLoop(Dispatch&& dispatch);
-    // Runs `handle` on every record of a chunk, turning a record's fault into the chunk's error.
-    template <typename Handle> void forEachRecord(Chunk& chunk, Handle&& handle) const;
-    NoiseChoice noiseChoice() const;
+    // Reads the source chunk by chunk into `pipeline`, each after one step of the pass (progress,
+    // cancel test, yield) and with the options read then. True when it was cancelled.
+    bool chunkLoop(ChunkPipeline& pipeline, bool readOptions);
+    // Runs `handle` on every record of a chunk; a record's fault becomes the chunk's error.
+    template <typename Handle> static void forEachRecord(Chunk& chunk, Handle&& handle);
+    // Takes a chunk's results in order: its error, with the line counted from the pass's start.
+    void takeLines(const Chunk& chunk);
+    PassOptions passOptions() const;
 
     const EngineHost& m_host;
     const ConversionOptions& m_options;
-    RecordReader& m_reader;
+    WholeLinesReader& m_reader;
     RunSummary& m_summary;
     unsigned m_workers;
     Extents m_box;
     double m_noiseScale = 0.0;
     std::uint64_t m_daySalt = 0;
+    std::uint64_t m_lines = 0; // of the pass, delivered so far
 };
 
-template <typename Dispatch> bool Conversion::recordLoop(Dispatch&& dispatch)
+bool Conversion::chunkLoop(ChunkPipeline& pipeline, bool readOptions)
 {
     StatusView& status = m_host.status;
     EventLoop& events = m_host.events;
-    while (!m_reader.atEnd()) {
-        status.setValue(static_cast<float>(m_reader.position()));
-        if (cancelRequested())
-            return true;
+    m_lines = 0;
+    bool cancelled = false;
+    while (m_reader.fill(pipeline.current().text)) {
+        status.setValue(static_cast<float>(pipeline.current().text.position(pipeline.current().text.data())));
+        if (cancelRequested()) {
+            cancelled = true;
+            break;
+        }
         events.yield();
-        const std::string_view record = m_reader.next();
-        dispatch(record, FirstWord(record));
+        // The options change only while the window is served, which is in the yield: read after
+        // it, they hold for every record of the chunk.
+        if (readOptions)
+            pipeline.current().options = passOptions();
+        pipeline.submit();
     }
-    return false;
+    pipeline.finish();
+    return cancelled;
 }
 
-template <typename Handle> void Conversion::forEachRecord(Chunk& chunk, Handle&& handle) const
+template <typename Handle> void Conversion::forEachRecord(Chunk& chunk, Handle&& handle)
 {
-    for (const RecordEntry& entry : chunk.records) {
+    LineSplitter split(chunk.text.data(), chunk.text.data() + chunk.text.size());
+    while (!split.atEnd()) {
+        const std::string_view record = split.next();
+        ++chunk.lines;
         try {
-            handle(entry, chunk.record(entry));
+            handle(record, FirstWord(record), split.lastEndsInCrLf());
         } catch (const RecordFault& fault) {
-            chunk.error = lineMessage(m_reader.path(), entry.line, fault.what());
+            chunk.error = fault.what();
             return;
         }
     }
 }
 
-NoiseChoice Conversion::noiseChoice() const
+void Conversion::takeLines(const Chunk& chunk)
 {
-    NoiseChoice choice;
+    if (chunk.error)
+        throw EngineError(lineMessage(m_reader.path(), m_lines + chunk.lines, *chunk.error));
+    m_lines += chunk.lines;
+}
+
+PassOptions Conversion::passOptions() const
+{
+    PassOptions options;
+    NoiseChoice& choice = options.noise;
     choice.axes[X] = m_options.xValue() == Checked;
     choice.axes[Y] = m_options.yValue() == Checked;
     choice.axes[Z] = m_options.zValue() == Checked;
     if (choice.axes[X] || choice.axes[Y] || choice.axes[Z])
         choice.algorithm = m_options.algorithmIndex();
-    return choice;
+    options.normals = m_options.normalsValue() == Checked;
+    options.split = m_options.splitValue() == Checked;
+    return options;
 }
 
 bool Conversion::scan()
@@ -112,28 +138,18 @@ bool Conversion::scan()
     m_box = Extents();
     ChunkPipeline pipeline(
         m_workers,
-        [this](Chunk& chunk, RecordFormatter& formatter) {
-            forEachRecord(chunk, [&](const RecordEntry&, std::string_view record) {
-                formatter.measureVertex(record, chunk.box);
+        [](Chunk& chunk, RecordFormatter& formatter) {
+            forEachRecord(chunk, [&](std::string_view record, std::string_view keyword, bool) {
+                if (keyword == "v")
+                    formatter.measureVertex(record, chunk.box);
             });
         },
         [this](Chunk& chunk) {
-            if (chunk.error)
-                throw EngineError(*chunk.error);
+            takeLines(chunk);
             m_box.add(chunk.box);
         });
     pipeline.serveWhileWaiting(m_host.events);
-    const bool cancelled = recordLoop([&](std::string_view record, std::string_view keyword) {
-        if (keyword != "v")
-            return;
-        RecordEntry entry;
-        entry.line = m_reader.lineNumber();
-        entry.kind = RecordKind::Vertex;
-        pipeline.current().add(record, entry);
-        pipeline.submitIfFull();
-    });
-    pipeline.finish();
-    return cancelled;
+    return chunkLoop(pipeline, false);
 }
 
 bool Conversion::awaitScan(ExtentsScan& ahead)
@@ -189,59 +205,59 @@ bool Conversion::addNoise(OutputFile& out)
     ChunkPipeline pipeline(
         m_workers,
         [this](Chunk& chunk, RecordFormatter& formatter) {
-            if (chunk.text.size() <= ChunkPipeline::kChunkBytes * 2)
-                chunk.out.reserve(chunk.text.size() + chunk.text.size() / 2 + 64);
-            forEachRecord(chunk, [&](const RecordEntry& entry, std::string_view record) {
-                switch (entry.kind) {
-                case RecordKind::Vertex:
-                case RecordKind::Normal:
-                    formatter.writeNoised(record, entry.kind == RecordKind::Normal, entry.noise, m_noiseScale,
-                                          m_daySalt, chunk.out);
-                    ++(entry.kind == RecordKind::Normal ? chunk.normals : chunk.vertices);
-                    break;
-                case RecordKind::Face:
-                    chunk.quads += formatter.writeSplitFace(record, chunk.out);
-                    break;
-                case RecordKind::Copy:
-                    chunk.out.append(record); // the records with their line ends
-                    break;
+            const PassOptions& options = chunk.options;
+            std::string& text = chunk.out;
+            if (chunk.text.size() <= kPassChunkBytes * 2)
+                text.reserve(chunk.text.size() + chunk.text.size() / 2 + 64);
+            // Copied records that follow each other in memory, with their line ends, are taken in
+            // one piece.
+            const char* copyBegin = nullptr;
+            const char* copyEnd = nullptr;
+            const auto flushCopies = [&] {
+                text.append(copyBegin, static_cast<std::size_t>(copyEnd - copyBegin));
+                copyBegin = copyEnd = nullptr;
+            };
+            forEachRecord(chunk, [&](std::string_view record, std::string_view keyword, bool crLfFollows) {
+                if (keyword.empty())
+                    return; // nothing is written for an empty record
+                const bool normal = keyword == "vn" && options.normals;
+                const bool split = keyword == "f" && options.split;
+                if (keyword == "v" || normal || split) {
+                    if (copyBegin)
+                        flushCopies();
+                    if (split) {
+                        chunk.quads += formatter.writeSplitFace(record, text);
+                    } else {
+                        formatter.writeNoised(record, normal, options.noise, m_noiseScale, m_daySalt, text);
+                        ++(normal ? chunk.normals : chunk.vertices);
+                    }
+                } else if (!crLfFollows) {
+                    if (copyBegin)
+                        flushCopies();
+                    RecordFormatter::writeCopy(record, text);
+                } else if (record.data() == copyEnd) {
+                    copyEnd += record.size() + 2;
+                } else {
+                    if (copyBegin)
+                        flushCopies();
+                    copyBegin = record.data();
+                    copyEnd = copyBegin + record.size() + 2;
                 }
             });
+            if (copyBegin)
+                flushCopies();
         },
         // On whichever thread finished the chunk, one chunk at a time: nothing here may touch the
         // window or the options.
         [&](Chunk& chunk) {
-            if (chunk.error)
-                throw EngineError(*chunk.error);
+            takeLines(chunk);
             out.append(chunk.out);
             m_summary.vertices += chunk.vertices;
             m_summary.normals += chunk.normals;
             m_summary.quadsSplit += chunk.quads;
         });
     pipeline.serveWhileWaiting(m_host.events);
-    const bool cancelled = recordLoop([&](std::string_view record, std::string_view keyword) {
-        if (keyword.empty())
-            return; // nothing is written for an empty record
-        RecordEntry entry;
-        entry.line = m_reader.lineNumber();
-        if (keyword == "v") {
-            entry.kind = RecordKind::Vertex;
-            entry.noise = noiseChoice();
-        } else if (keyword == "vn" && m_options.normalsValue() == Checked) {
-            entry.kind = RecordKind::Normal;
-            entry.noise = noiseChoice();
-        } else if (keyword == "f" && m_options.splitValue() == Checked) {
-            entry.kind = RecordKind::Face; // a quad among them is split
-        } else {
-            pipeline.current().addCopy(record, entry.line, m_reader.lastEndsInCrLf());
-            pipeline.submitIfFull();
-            return;
-        }
-        pipeline.current().add(record, entry);
-        pipeline.submitIfFull();
-    });
-    pipeline.finish();
-    return cancelled;
+    return chunkLoop(pipeline, true);
 }
 
 // Removes a destination that a failed run leaves incomplete.
@@ -294,7 +310,7 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         out.serveWhileWaiting(host.events);
         summary.destination = destinationPath;
 
-        RecordReader reader(sourceFd, sourcePath);
+        WholeLinesReader reader(sourceFd, sourcePath, host.chunkBytes);
         Conversion conversion(host, reader, summary);
 
         CancelRequested.store(kFalse);

@@ -103,9 +103,6 @@ public:
     std::string_view next();
     // The 1-based number of the line that the last record came from.
     std::uint64_t lineNumber() const { return m_line; }
-    // True when the last record is followed, in memory, by the CR LF that ended it, so that the
-    // record and its line end can be taken in one piece (until the following call).
-    bool lastEndsInCrLf() const { return m_lastCrLf; }
     const std::string& path() const { return m_path; }
 
 private:
@@ -119,9 +116,80 @@ private:
     std::uint64_t m_fileOffset = 0; // file offset of m_buffer[0], modulo 2^64 (it may lie before the file)
     bool m_eof = false;
     std::uint64_t m_line = 0;
-    bool m_lastCrLf = false;
     bool m_positional = true; // false once the descriptor has turned out to have no offsets
     std::string m_replaced;   // a record with "#IND" replaced
+};
+
+// A record's text with every "#IND" from `hit` on replaced by "0", built in `replaced`.
+std::string_view replaceInd(std::string_view record, std::size_t hit, std::string& replaced);
+
+// The records of bytes in memory that hold whole lines, split exactly as RecordReader splits a
+// file: a CR as the last byte is a line end of its own, and the last line may lack its line end.
+class LineSplitter
+{
+public:
+    LineSplitter(const char* begin, const char* end) : m_p(begin), m_end(end) {}
+
+    bool atEnd() const { return m_p == m_end; }
+    // The next record; it stays valid until the following call.
+    std::string_view next();
+    // True when the last record is followed, in memory, by the CR LF that ended it, so that the
+    // record and its line end can be taken in one piece (until the following call).
+    bool lastEndsInCrLf() const { return m_lastCrLf; }
+
+private:
+    const char* m_p;
+    const char* m_end;
+    bool m_lastCrLf = false;
+    std::string m_replaced;
+};
+
+// The bytes of a run of whole lines, read for any thread to split. They start at data(), which is
+// the file's byte at `fileOffset`; the buffer keeps its size between fills.
+struct ChunkText
+{
+    std::vector<char> buffer;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::uint64_t fileOffset = 0;
+
+    const char* data() const { return buffer.data() + begin; }
+    std::size_t size() const { return end - begin; }
+    // The 1-based file offset of a byte of the text.
+    std::uint64_t position(const char* p) const
+    {
+        return fileOffset + static_cast<std::uint64_t>(p - data()) + 1;
+    }
+};
+
+// Reads a file as runs of whole lines, each of about `chunkBytes`, a longer line whole. Reads at
+// offsets of its own, as RecordReader does, and at the alignment the file has (see kReadAlignment).
+class WholeLinesReader
+{
+public:
+    WholeLinesReader(int fd, std::string path, std::size_t chunkBytes)
+        : m_fd(fd), m_path(std::move(path)), m_chunkBytes(chunkBytes > 0 ? chunkBytes : 1)
+    {
+    }
+
+    void rewind();
+    // Fills `text` with the next lines; false, with `text` empty, once every byte has been read.
+    bool fill(ChunkText& text);
+    // The 1-based offset of the first byte not yet handed out.
+    std::uint64_t position() const { return m_offset - m_carry.size() + 1; }
+    const std::string& path() const { return m_path; }
+
+private:
+    // Reads into `to`; 0 at the end of the file.
+    std::size_t read(char* to, std::size_t room);
+
+    int m_fd;
+    std::string m_path;
+    std::size_t m_chunkBytes;
+    std::uint64_t m_offset = 0; // of the next byte to read
+    std::string m_carry;        // read, but past the last line end handed out
+    bool m_eof = false;
+    bool m_positional = true;
 };
 
 class ExtentsScan;

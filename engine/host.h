@@ -41,7 +41,7 @@ public:
     virtual int splitValue() const = 0;            // chkSplit
 };
 
-// The status window as the engine drives it. setValue() is called once per record, so an
+// The status window as the engine drives it. setValue() is called once per chunk of records, so an
 // implementation should only store the value and repaint at its own pace.
 class StatusView
 {
@@ -60,8 +60,8 @@ public:
 // How long a wait for the disk goes on before the waiting thread serves the window again.
 constexpr std::chrono::milliseconds kServeSlice{5};
 
-// The event-loop yield. Called once per record (once per chunk in the format check); an
-// implementation may serve its events only every few milliseconds.
+// The event-loop yield. Called once per chunk of records; an implementation may serve its events
+// only every few milliseconds.
 class EventLoop
 {
 public:
@@ -96,6 +96,12 @@ double systemOleDate();
 // The run's day number: the OLE date rounded to the nearest whole number, a half to the even one.
 std::int32_t DaySeed(const DayClock& clock);
 
+// How many bytes of whole lines each pass reads at a time. A chunk is one step of the pass: the
+// progress shown, the cancel test and the yield come before it, and its records are handled with the
+// options as they stand after that yield, which is the only place where the window can change them.
+// A chunk takes well under a millisecond, so a Cancel or a changed option acts at once to the user.
+constexpr std::size_t kPassChunkBytes = 256 * 1024;
+
 // Everything a run reaches outside itself.
 struct EngineHost
 {
@@ -108,6 +114,9 @@ struct EngineHost
     // Threads that help to read numbers and format records, beside the one that runs the run;
     // negative: one where the machine has a second core. The output does not depend on it.
     int workers = -1;
+    // Tests make it small, so that chunks meet everywhere. Where the options stay as they are, the
+    // output does not depend on it.
+    std::size_t chunkBytes = kPassChunkBytes;
 };
 
 } // namespace jf

@@ -16,41 +16,13 @@ void Chunk::clear()
 {
     // A chunk that held a huge line gives its memory back: only the longest line may cost memory,
     // and only while it is being handled.
-    constexpr std::size_t kKeep = 4 * ChunkPipeline::kChunkBytes;
-    if (text.capacity() > kKeep)
-        std::string().swap(text);
+    constexpr std::size_t kKeep = 8 * kPassChunkBytes;
     if (out.capacity() > 2 * kKeep)
         std::string().swap(out);
-    text.clear();
-    records.clear();
     out.clear();
     box = Extents();
-    vertices = normals = quads = 0;
+    lines = vertices = normals = quads = 0;
     error.reset();
-}
-
-void Chunk::add(std::string_view record, const RecordEntry& entry)
-{
-    RecordEntry& added = records.emplace_back(entry);
-    added.offset = static_cast<std::uint32_t>(text.size());
-    added.length = static_cast<std::uint32_t>(record.size());
-    text.append(record);
-}
-
-void Chunk::addCopy(std::string_view record, std::uint64_t line, bool endsInCrLf)
-{
-    if (records.empty() || records.back().kind != RecordKind::Copy) {
-        RecordEntry& entry = records.emplace_back();
-        entry.offset = static_cast<std::uint32_t>(text.size());
-        entry.line = line;
-    }
-    if (endsInCrLf) {
-        text.append(record.data(), record.size() + 2);
-    } else {
-        text.append(record);
-        text.append("\r\n", 2);
-    }
-    records.back().length = static_cast<std::uint32_t>(text.size() - records.back().offset);
 }
 
 unsigned defaultWorkers()
@@ -182,8 +154,6 @@ void ChunkPipeline::pump(bool untilEmpty)
 
 void ChunkPipeline::finish()
 {
-    if (!current().records.empty())
-        submit();
     pump(true);
 }
 

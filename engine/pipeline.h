@@ -1,10 +1,12 @@
 #pragma once
 
-// Records handed from the thread that reads them, in order, to the threads that format them, and
-// their results taken back in the same order. The reading thread keeps the whole protocol of a
-// pass (progress, cancel test, yield, the options read at each record); only the work on the
-// records' text moves, so the output is the same whatever the number of threads.
+// Chunks of whole lines handed from the thread that reads them, in order, to the threads that split
+// and format them, and their results taken back in the same order. The reading thread keeps the
+// protocol of a pass (progress, cancel test, yield, the options read), once a chunk; a chunk's
+// records are then handled with the options read for it, so the output is the same whatever the
+// number of threads.
 
+#include "engine/fileio.h"
 #include "engine/records.h"
 
 #include <condition_variable>
@@ -21,40 +23,28 @@ namespace jf {
 
 class EventLoop;
 
-// Face: a face record while the split box is ticked.
-enum class RecordKind : std::uint8_t { Copy, Vertex, Normal, Face };
-
-struct RecordEntry
+// The options as they stood when a chunk's lines were read: one read for the whole chunk.
+struct PassOptions
 {
-    std::uint32_t offset = 0; // into Chunk::text
-    std::uint32_t length = 0;
-    std::uint64_t line = 0;
-    RecordKind kind = RecordKind::Copy; // a run of copied records, with their line ends
     NoiseChoice noise;
+    bool normals = false; // noise on normals
+    bool split = false;   // quads split
 };
 
 struct Chunk
 {
-    std::string text; // the records' bytes, one after the other
-    std::vector<RecordEntry> records;
+    ChunkText text; // whole lines, as read
+    PassOptions options;
     // Results.
     std::string out;
     Extents box;
+    std::uint64_t lines = 0; // split so far
     std::uint64_t vertices = 0;
     std::uint64_t normals = 0;
     std::uint64_t quads = 0;
-    std::optional<std::string> error; // the first failing record's message
+    std::optional<std::string> error; // the first failing record's fault; it is the last line split
 
     void clear();
-    void add(std::string_view record, const RecordEntry& entry);
-    // A record that is copied through: stored with its line end, and merged with the copied
-    // records before it, so that a run of them costs one entry and one copy. `endsInCrLf`: the
-    // record's CR LF follows it in memory and is copied with it.
-    void addCopy(std::string_view record, std::uint64_t line, bool endsInCrLf);
-    std::string_view record(const RecordEntry& entry) const
-    {
-        return {text.data() + entry.offset, entry.length};
-    }
 };
 
 class ChunkPipeline
@@ -66,7 +56,7 @@ public:
     // `workers` further threads help to process; 0 processes everything on the calling thread.
     // `deliver` runs for every chunk in order, one chunk at a time, on whichever thread finished
     // the chunk or the ones before it: handing a chunk's output on is a copy of all its bytes, which
-    // would otherwise fall to the calling thread, the one that bounds a pass of copied records.
+    // would otherwise fall to the calling thread, which also reads the chunks.
     // What it throws comes out of the calling thread's next submit or finish.
     ChunkPipeline(unsigned workers, Process process, Deliver deliver);
     ~ChunkPipeline();
@@ -75,21 +65,13 @@ public:
 
     // The chunk that the calling thread fills.
     Chunk& current() { return *m_filling; }
-    // Hands the current chunk on once it holds enough work.
-    void submitIfFull()
-    {
-        const Chunk& chunk = current();
-        if (chunk.text.size() >= kChunkBytes || chunk.records.size() >= kChunkRecords)
-            submit();
-    }
-    // Hands on what is left and delivers every chunk.
+    // Hands the current chunk on.
+    void submit();
+    // Delivers every chunk handed on.
     void finish();
     // Called every few milliseconds while the calling thread waits for a helper (which may itself
     // wait for the disk), so that the window that thread serves stays served.
     void serveWhileWaiting(EventLoop& events) { m_events = &events; }
-
-    static constexpr std::size_t kChunkBytes = 256 * 1024;
-    static constexpr std::size_t kChunkRecords = 8192;
 
 private:
     enum class State { Filling, Submitted, Processing, Done };
@@ -99,7 +81,6 @@ private:
         State state = State::Filling;
     };
 
-    void submit();
     // Delivers what is done, in order; processes a waiting chunk itself when the helpers lag.
     void pump(bool untilEmpty);
     // Delivers, in order, the chunks that are done, unless another thread is at it already or a
@@ -115,8 +96,7 @@ private:
     std::uint64_t m_fillSequence = 0;          // the chunk being filled
     std::uint64_t m_deliverSequence = 0;       // the next chunk to deliver
     std::uint64_t m_claimSequence = 0;         // the next submitted chunk to process
-    // The chunk being filled, kept at hand: its slot's index costs a division, and records are
-    // added to it one at a time.
+    // The chunk being filled, kept at hand.
     Chunk* m_filling = nullptr;
     std::mutex m_mutex;
     std::condition_variable m_work;

@@ -9,7 +9,10 @@
 //  0: chkX, chkY, chkZ (two bits each: unchecked, checked, grayed, checked), chkNormals, chkSplit
 //  1: the algorithm index, -1 to 3      2: the intensity text, from a table
 //  3: the record at which the event happens (0: none)      4: the event      5: the day
-//  6: bit 0: also run the format check on a real file and convert that; the outputs must agree
+//  6: bit 0: also run the format check on a real file and convert that; the outputs must agree;
+//     bits 1-7: less 2, the size of the chunks of a further run without an event, whose output must
+//     be the same. Every other run reads chunks of one byte, which hold one line each: one step of
+//     progress, cancel test and yield a record, so that an event acts at an exact record.
 
 #include "engine/convert.h"
 #include "fuzzsupport.h"
@@ -59,6 +62,7 @@ struct Config
     long atRecord = 0;
     int day = 45000;
     bool formatCheck = false;
+    std::size_t chunkBytes = 2;
 };
 
 Config readConfig(const std::uint8_t* bytes, std::size_t size)
@@ -78,6 +82,7 @@ Config readConfig(const std::uint8_t* bytes, std::size_t size)
     c.event = h[3] == 0 ? Event::None : Event(1 + h[4] % 6);
     c.day = 45000 + h[5];
     c.formatCheck = h[6] & 1;
+    c.chunkBytes = 2 + (h[6] >> 1);
     return c;
 }
 
@@ -100,7 +105,8 @@ struct Run
 };
 
 // Runs the check (`check`) or the conversion of `source`, the event acting at its record.
-Run run(const Config& config, const std::string& source, int workers, bool check = false)
+Run run(const Config& config, const std::string& source, int workers, bool check = false,
+        std::size_t chunkBytes = 1)
 {
     FakeOptions options = config.options;
     options.source = source;
@@ -122,6 +128,7 @@ Run run(const Config& config, const std::string& source, int workers, bool check
     };
     EngineHost host{options, status, events, [day = double(config.day)] { return day; }};
     host.workers = workers;
+    host.chunkBytes = chunkBytes;
     CancelRequested.store(kFalse);
     if (check) {
         result.checked = CheckObjFormat(host);
@@ -352,6 +359,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     checkRun(config, records, first);
     const Run second = run(config, source, 2);
     FUZZ_CHECK(second.error == first.error && second.output == first.output);
+    if (config.event == Event::None) { // nor on where chunks end
+        const Run chunked = run(config, source, 1, false, config.chunkBytes);
+        FUZZ_CHECK(chunked.error == first.error && chunked.output == first.output);
+    }
     ::close(memory);
     if (!config.formatCheck)
         return 0;

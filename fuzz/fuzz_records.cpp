@@ -1,7 +1,8 @@
-// The record reader and the field splitter against a plain reference. The first input byte picks
-// how the bytes arrive: all at once from an in-memory file, or in small pieces of fuzzed sizes
-// through a packet socket, so that line ends, CR LF pairs and "#IND" fall across the reader's
-// refills as they do on pipes and slow disks, while each read still returns exactly one piece.
+// The record reader, the passes' chunks of whole lines and the field splitter against a plain
+// reference. The first input byte picks how the bytes arrive: all at once from an in-memory file, or
+// in small pieces of fuzzed sizes through a packet socket, so that line ends, CR LF pairs and "#IND"
+// fall across the reader's refills as they do on pipes and slow disks, while each read still returns
+// exactly one piece. The chunks are as small as the pieces, so that they end anywhere.
 
 #include "engine/fileio.h"
 #include "fuzzsupport.h"
@@ -76,6 +77,29 @@ void readAll(RecordReader& reader, std::string_view data, const std::vector<Refe
     FUZZ_CHECK(reader.position() == data.size() + 1);
 }
 
+void readChunks(WholeLinesReader& reader, std::string_view data, const std::vector<ReferenceRecord>& expected)
+{
+    ChunkText text;
+    std::size_t count = 0;
+    while (reader.fill(text)) {
+        // A chunk is whole lines: it begins where a line begins.
+        FUZZ_CHECK_MSG(count < expected.size() && text.position(text.data()) == expected[count].offset + 1,
+                       "a chunk that begins inside a line");
+        for (LineSplitter split(text.data(), text.data() + text.size()); !split.atEnd(); ++count) {
+            FUZZ_CHECK_MSG(count < expected.size(), "more records than lines");
+            const std::string_view record = split.next();
+            FUZZ_CHECK_MSG(record == expected[count].text,
+                           "record " + std::to_string(count + 1) + ": got \"" + printable(record) +
+                               "\", want \"" + printable(expected[count].text) + "\"");
+            FUZZ_CHECK(!split.lastEndsInCrLf() ||
+                       std::string_view(record.data() + record.size(), 2) == "\r\n");
+        }
+        FUZZ_CHECK(reader.position() == text.position(text.data()) + text.size());
+    }
+    FUZZ_CHECK_MSG(count == expected.size(), "fewer records than lines");
+    FUZZ_CHECK(text.size() == 0 && reader.position() == data.size() + 1);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
@@ -93,15 +117,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::vector<ReferenceRecord> expected = referenceRecords(data);
 
     if (inPieces) {
-        int pair[2];
-        FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) == 0);
-        std::thread sender(sendPieces, pair[1], data, seed, maxPiece);
-        {
-            RecordReader reader(pair[0], "fuzz input");
-            readAll(reader, data, expected);
+        for (const bool chunks : {false, true}) {
+            int pair[2];
+            FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) == 0);
+            std::thread sender(sendPieces, pair[1], data, seed, maxPiece);
+            if (chunks) {
+                WholeLinesReader reader(pair[0], "fuzz input", maxPiece);
+                readChunks(reader, data, expected);
+            } else {
+                RecordReader reader(pair[0], "fuzz input");
+                readAll(reader, data, expected);
+            }
+            sender.join();
+            ::close(pair[0]);
         }
-        sender.join();
-        ::close(pair[0]);
         return 0;
     }
 
@@ -122,5 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     ::close(memory);
     reader.rewind();
     readAll(reader, data, expected);
+    WholeLinesReader chunks(kFd, "fuzz input", maxPiece);
+    readChunks(chunks, data, expected);
     return 0;
 }

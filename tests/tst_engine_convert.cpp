@@ -186,23 +186,76 @@ private slots:
         QTEST(crlfLines(convert("v 0 0 0\nv 2 2 2\nv 0.75 1.25 -0.5\n", rig)).value(2), "line");
     }
 
-    // Set first to 1, then before each record to the offset of its first byte. That there is one yield
-    // a record, the fuzz target counts and the helper-thread test relies on.
+    // Set first to 1, then before each chunk of lines to the offset of its first byte. A chunk of one
+    // byte holds a single line, so that there is one step a record, as the fuzz target relies on.
     void statusProtocol()
     {
-        Rig rig;
         const QByteArray input = "v 0 0 0\n\nv 1 1 1\r\n";
-        convert(input, rig);
-        QCOMPARE(rig.status.caption, std::string("Convert"));
-        QCOMPARE(rig.status.labels, (std::vector<std::string>{kScanLabel, kNoiseLabel}));
-        QVERIFY(rig.status.shows == 2 && rig.status.hides == 1 && !rig.status.visible);
-        QVERIFY(rig.status.min == 1.0f && rig.status.max == float(input.size()));
-        QCOMPARE(rig.status.values, (std::vector<float>{1, 9, 10}));
+        for (const std::size_t chunkBytes : {std::size_t(1), kPassChunkBytes}) {
+            Rig rig;
+            rig.host.chunkBytes = chunkBytes;
+            convert(input, rig);
+            QCOMPARE(rig.status.caption, std::string("Convert"));
+            QCOMPARE(rig.status.labels, (std::vector<std::string>{kScanLabel, kNoiseLabel}));
+            QVERIFY(rig.status.shows == 2 && rig.status.hides == 1 && !rig.status.visible);
+            QVERIFY(rig.status.min == 1.0f && rig.status.max == float(input.size()));
+            const std::vector<float> expected =
+                chunkBytes == 1 ? std::vector<float>{1, 9, 10} : std::vector<float>{1};
+            QCOMPARE(rig.status.values, expected);
+            QCOMPARE(rig.events.yields, chunkBytes == 1 ? 6 : 2);
+        }
     }
 
-    // Records are handed to helper threads in chunks; options changed and Cancel pressed at given
-    // records must still act on exactly those records, no record may be lost or doubled where chunks
-    // meet, and the output must not depend on the threads.
+    // Chunks end after a line end, wherever it falls in a read: a CR LF split between two reads, a
+    // lone CR as the last byte read, a line longer than a chunk. The output must not depend on where
+    // they end, nor on the threads.
+    void chunksMeetAnywhere_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::newRow("line ends of every kind")
+            << QByteArray("v 1 2 3\r\nvn 0 0 1\rf 1 2 3 4\n\r\n\n\rv 4 5 6");
+        QTest::newRow("a lone CR last") << QByteArray("v 1 2 3\nf 1 2 3 4\r");
+        QTest::newRow("#IND, blanks and tabs before records")
+            << QByteArray(" \tv 1.#IND 2 3\r\n\t# #IND\r\n  f 1 2 3 4\r\nvn #IND 1 0\r\n");
+        QByteArray mesh;
+        for (int i = 0; i < 3000; ++i)
+            mesh += "v " + QByteArray::number(i * 0.37) + " 1 2" +
+                    (i % 3   ? "\r\n"
+                     : i % 2 ? "\r"
+                             : "\n") +
+                    "f 1 2 3 4\r\n# " + QByteArray(i % 97, 'c') + "\n";
+        QTest::newRow("a mesh") << mesh;
+        QTest::newRow("a fault named by its line") << mesh + "v 1 2\r\n";
+        QTest::newRow("a line longer than a chunk")
+            << "v 1 2 3\n# " + QByteArray(kPassChunkBytes + 99, 'c') + "\r\nv 4 5 6\r\n" + mesh;
+    }
+    void chunksMeetAnywhere()
+    {
+        QFETCH(QByteArray, input);
+        const auto run = [&](std::size_t chunkBytes, int workers) {
+            Rig rig;
+            rig.host.chunkBytes = chunkBytes;
+            rig.host.workers = workers;
+            rig.options.normals = rig.options.split = Checked;
+            rig.status.recordValues = false;
+            QString error;
+            QByteArray output = convert(input, rig, &error);
+            const RunSummary& s = m_summary;
+            return output + QByteArray::number(qulonglong(s.vertices)) + ' ' +
+                   QByteArray::number(qulonglong(s.normals)) + ' ' +
+                   QByteArray::number(qulonglong(s.quadsSplit)) + error.mid(error.indexOf(", line")).toUtf8();
+        };
+        const QByteArray whole = run(kPassChunkBytes, 0);
+        QVERIFY(whole.size() > input.size() / 2 || whole.contains(", line 9001: a vertex needs"));
+        for (const std::size_t chunkBytes : {1, 2, 3, 7, 64, 4096})
+            for (const int workers : {0, 1})
+                QVERIFY2(run(chunkBytes, workers) == whole,
+                         qPrintable(QString("chunks of %1 bytes, %2 helpers").arg(chunkBytes).arg(workers)));
+    }
+
+    // Options changed and Cancel pressed at given yields must act on exactly the chunks after them,
+    // no record may be lost or doubled where chunks meet, and the output must not depend on the
+    // threads.
     void threadsDoNotChangeTheOutput()
     {
         QByteArray input;
@@ -213,33 +266,37 @@ private slots:
             if (i % 3 == 0)
                 input += "f 1 2 3 4\n# comment " + QByteArray::number(i) + "\n", ++quads;
         }
+        long yields = 0; // of both passes
         const auto runWith = [&](int workers, long cancelAt, QString* error = nullptr, bool toggle = true) {
             Rig rig;
             rig.host.workers = workers;
+            rig.host.chunkBytes = 1000;
             rig.options.normals = rig.options.split = Checked;
             rig.status.recordValues = false;
             rig.events.onYield = [&](long n) {
-                if (toggle && n % 20011 == 0)
+                if (toggle && n % 211 == 0)
                     rig.options.x = rig.options.x == Checked ? Unchecked : Checked;
-                if (toggle && n % 30011 == 0)
+                if (toggle && n % 307 == 0)
                     rig.options.split = rig.options.split == Checked ? Unchecked : Checked;
-                if (toggle && n % 40009 == 0)
+                if (toggle && n % 401 == 0)
                     rig.options.algorithm = (rig.options.algorithm + 1) % 4;
                 if (n == cancelAt)
                     pressCancel(rig.status);
             };
-            return convert(input, rig, error);
+            const QByteArray output = convert(input, rig, error);
+            yields = rig.events.yields;
+            return output;
         };
         QCOMPARE(runWith(3, -1, nullptr, false).count('\n'), input.count('\n') + quads);
         const QByteArray single = runWith(0, -1);
-        QVERIFY(single.size() > input.size());
+        QVERIFY(single.size() > input.size() && yields > 6000);
         QCOMPARE(runWith(1, -1), single);
         QCOMPARE(runWith(3, -1), single);
-        const long records = input.count('\n');
-        const QByteArray cancelled = runWith(0, records + records / 2);
+        const long chunks = yields / 2;
+        const QByteArray cancelled = runWith(0, chunks + chunks / 2);
         QVERIFY(cancelled.size() < single.size() && single.startsWith(cancelled));
-        QCOMPARE(runWith(1, records + records / 2), cancelled);
-        QCOMPARE(runWith(1, records / 3), runWith(0, records / 3)); // a cancel in the scan
+        QCOMPARE(runWith(1, chunks + chunks / 2), cancelled);
+        QCOMPARE(runWith(1, chunks / 3), runWith(0, chunks / 3)); // a cancel in the scan
 
         // The first faulty record is the one reported, however far the reading ran ahead: the scan's,
         // the vertex, though the normal before it is faulty too.
@@ -339,7 +396,7 @@ private slots:
             ChunkPipeline pipeline(
                 1,
                 [&](Chunk& chunk, RecordFormatter&) {
-                    chunk.out = chunk.text;
+                    chunk.out.assign(chunk.text.data(), chunk.text.size());
                     if (std::this_thread::get_id() == caller)
                         return;
                     helperWaits = true;
@@ -348,10 +405,12 @@ private slots:
                 },
                 [&](Chunk& chunk) { delivered.push_back(chunk.out.size()); });
             pipeline.serveWhileWaiting(events);
-            const std::string record(ChunkPipeline::kChunkBytes, 'c');
-            for (std::uint64_t line = 1; !helperWaits && line < 1000; ++line) {
-                pipeline.current().addCopy(record, line, false);
-                pipeline.submitIfFull();
+            for (int chunk = 0; !helperWaits && chunk < 1000; ++chunk) {
+                ChunkText& text = pipeline.current().text;
+                text.buffer.assign(kPassChunkBytes, 'c');
+                text.begin = 0;
+                text.end = kPassChunkBytes;
+                pipeline.submit();
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             pipeline.finish();
@@ -361,9 +420,8 @@ private slots:
         QVERIFY2(fileServed, "a write that waits for the disk does not serve the window");
         QCOMPARE(received.size(), expected.size());
         QVERIFY2(!rescued && helperWaits, "a wait for a helper does not serve the window");
-        QVERIFY(!delivered.empty() && std::all_of(delivered.begin(), delivered.end(), [](std::size_t size) {
-            return size == ChunkPipeline::kChunkBytes + 2;
-        }));
+        QVERIFY(!delivered.empty() && std::all_of(delivered.begin(), delivered.end(),
+                                                  [](std::size_t size) { return size == kPassChunkBytes; }));
     }
 
     // The format check's normal form, where it straddles the check's chunks of 4,096 bytes (the last

@@ -53,9 +53,10 @@ class TestConvert : public WindowTest
 {
     Q_OBJECT
 
-    // A window set to convert a mesh of `vertices` vertices, serving its events at every record.
+    // A window set to convert a mesh of `vertices` vertices, serving its events at every yield, which
+    // comes every line or two.
     // `crlf`: the source is in normal form already, so that the format check leaves it and the
-    // conversion reads the scan itself, record by record (a rewritten source's scan runs during the
+    // conversion reads the scan itself, chunk by chunk (a rewritten source's scan runs during the
     // check and may be over before its phase is shown).
     std::unique_ptr<frmMain1> open(int vertices, bool crlf = false)
     {
@@ -69,6 +70,7 @@ class TestConvert : public WindowTest
         window->txtSource->setText(lower(path(QStringLiteral("Cube.obj"))));
         window->txtDestination->setText(lower(path(QStringLiteral("Cube_n.obj"))));
         window->events().setThrottle(1, 0);
+        window->setChunkBytes(16);
         window->show();
         return window;
     }
@@ -329,7 +331,8 @@ private slots:
 
         frmMain1 window(m_fakes->services());
         window.setDayClock(fixedDay());
-        window.events().setThrottle(16, 0); // events served every few records: many servings in every phase
+        window.events().setThrottle(16, 0); // events served every few chunks: many servings in every phase
+        window.setChunkBytes(256);
         window.show();
         QElapsedTimer clock;
         clock.start();

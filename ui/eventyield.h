@@ -8,11 +8,12 @@
 
 namespace jf {
 
-// The engine yields once per record, tens of millions of times on a big file, and once per 4 KiB
-// chunk in the format check. This yield counts the calls and reads the clock only every so many of
-// them, about once a millisecond whatever a call's work costs (at most every kMaxCallsPerClockRead
-// calls), and serves the window's events only when kServeIntervalMs have passed since it last did:
-// a timer or a press of Cancel is served within a few milliseconds, and a yield costs next to nothing.
+// The engine yields once per 4 KiB chunk in the format check, a quarter of a million times a
+// gigabyte, and once per chunk of lines in the passes. This yield counts the calls and reads the clock only
+// every so many of them, about once a millisecond whatever a call's work costs (at most every
+// kMaxCallsPerClockRead calls), and serves the window's events only when kServeIntervalMs have passed since
+// it last did: a timer or a press of Cancel is served within a few milliseconds, and a yield costs next to
+// nothing.
 class EventYield : public EventLoop
 {
 public:
@@ -23,8 +24,8 @@ public:
     EventYield() { start(); }
 
     void yield() override;
-    // Between records the calls come milliseconds apart, so the stride that spaces the clock reads
-    // of per-record yields would leave the window unserved for seconds.
+    // Between chunks the calls come milliseconds apart, so the stride that spaces the clock reads
+    // of the check's yields would leave the window unserved for seconds.
     void serveWhileWaiting() override;
     bool interrupted() const override { return m_interrupted; }
 
@@ -34,7 +35,7 @@ public:
     void interrupt() { m_interrupted = true; }
     // Called before the events are served (the status window pushes its progress to the bar).
     void setBeforeServing(std::function<void()> hook) { m_beforeServing = std::move(hook); }
-    // Tests serve at every call (1, 0) to act at an exact record.
+    // Tests serve at every call (1, 0) to act at an exact chunk.
     void setThrottle(unsigned maxCallsPerClockRead, qint64 serveIntervalMs);
     // How often the events were served since start().
     unsigned long long servings() const { return m_servings; }

@@ -611,7 +611,8 @@ void frmMain1::cmdConvert_Click()
     m_events.start();
     Prompts prompts(*this);
     try {
-        const EngineHost host{*this, status, m_events, m_clock};
+        EngineHost host{*this, status, m_events, m_clock};
+        host.chunkBytes = m_chunkBytes;
         m_releasing = runConvertCommand(host, prompts).releasing;
     } catch (const std::exception& error) {
         status.hide();

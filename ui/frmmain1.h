@@ -53,6 +53,8 @@ public:
     // The runs' clock (tests fix the day).
     void setDayClock(DayClock clock);
     EventYield& events() { return m_events; }
+    // Tests make the passes' chunks small, so that every phase yields many times on a small mesh.
+    void setChunkBytes(std::size_t bytes) { m_chunkBytes = bytes; }
     // Created at the first run, then only shown and hidden.
     frmStatus* status() const { return m_status; }
     bool isRunning() const { return m_running; }
@@ -120,6 +122,7 @@ private:
     UiServices m_services;
     EventYield m_events;
     DayClock m_clock = systemOleDate;
+    std::size_t m_chunkBytes = kPassChunkBytes;
     frmStatus* m_status = nullptr;
     QPointer<frmSplash> m_splash;
     // The file dialog's state: the folder it first opens in, and the last path picked in it.
