@@ -92,6 +92,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         FUZZ_CHECK(!scanner.feed(text[used]));
     FUZZ_CHECK(scanner.canonical() == canonical && scanner.isZero() == (canonical == "0"));
 
+    // Runs of digits fed at once, as a vertex record's are, give the same number.
+    ExactNumberScanner runs(true);
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t end = i;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+            ++end;
+        if (end > i) {
+            runs.feedDigits(text.data() + i, end - i);
+            i = end;
+        } else if (!runs.feed(text[i++])) {
+            break;
+        }
+    }
+    FUZZ_CHECK_MSG(runs.canonical() == canonical && runs.key(salt) == keyOf(text, salt), shown);
+
     // Every double, not only those that texts read as: the input's first eight bytes as one.
     checkPrinted(reading.value);
     if (size >= sizeof(double)) {

@@ -186,6 +186,26 @@ private slots:
         QTEST(crlfLines(convert("v 0 0 0\nv 2 2 2\nv 0.75 1.25 -0.5\n", rig)).value(2), "line");
     }
 
+    // Most vertex records are digits, blanks, periods and minus signs, and their seed is read from
+    // the run of their digits in one piece; every other record byte by byte. Both must seed alike:
+    // here each record and the same one with 100 blanks after it, which takes the other way.
+    void plainVerticesSeedAsAnyOther()
+    {
+        const QByteArray records[] = {"v 0.75 1.25 -0.5",   "v\t1\t2\t3",        "v -0.0 0 0",
+                                      "v 0 0 0.000100",     "v 1e-5 2e3 -3.5e+2", "v 12345678901234567890.5 2 3",
+                                      "v 100 200 300 0.5", "v 1 2 3 # note"};
+        QByteArray input = "v -9 -9 -9\nv 9 9 9\n";
+        for (const QByteArray& record : records)
+            input += record + "\n" + record + QByteArray(100, ' ') + "\n";
+        Rig rig;
+        const QList<QByteArray> lines = crlfLines(convert(input, rig));
+        QCOMPARE(lines.size(), 2 + 2 * qsizetype(std::size(records)));
+        for (qsizetype i = 2; i < lines.size(); i += 2) {
+            QCOMPARE(lines[i], lines[i + 1]);
+            QVERIFY2(numbers(lines[i]).mid(0, 3) != numbers(records[i / 2 - 1]).mid(0, 3), lines[i].constData());
+        }
+    }
+
     // Set first to 1, then before each chunk of lines to the offset of its first byte. A chunk of one
     // byte holds a single line, so that there is one step a record, as the fuzz target relies on.
     void statusProtocol()

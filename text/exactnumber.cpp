@@ -1,5 +1,7 @@
 #include "exactnumber.h"
 
+#include <algorithm>
+
 namespace jf {
 
 std::uint64_t ExactNumberScanner::exponent() const
@@ -8,6 +10,57 @@ std::uint64_t ExactNumberScanner::exponent() const
     if (m_hasExponent)
         e = m_expNegative ? e - m_exponent : e + m_exponent;
     return e;
+}
+
+void ExactNumberScanner::takeRun(const char* digits, std::size_t count)
+{
+    if (m_keepDigits)
+        m_digits.append(digits, count);
+    m_digitCount += count;
+    while (count != 0) {
+        // As many as the group has room for: below 10^19, they fit 64 bits.
+        const std::size_t n = std::min<std::size_t>(count, kDigitGroup - m_groupLength);
+        std::uint64_t value = m_group;
+        for (std::size_t i = 0; i < n; ++i)
+            value = value * 10 + static_cast<std::uint64_t>(digits[i] - '0');
+        m_group = value;
+        m_groupLength += static_cast<unsigned>(n);
+        if (m_groupLength == kDigitGroup) {
+            m_digitHash = mix64(m_digitHash ^ m_group);
+            m_group = 0;
+            m_groupLength = 0;
+        }
+        digits += n;
+        count -= n;
+    }
+}
+
+void ExactNumberScanner::feedDigits(const char* digits, std::size_t count)
+{
+    if (count == 0)
+        return;
+    if (m_state != Start && m_state != Int) {
+        for (std::size_t i = 0; i < count && feed(digits[i]); ++i) {
+        }
+        return;
+    }
+    m_state = Int;
+    std::size_t first = 0;
+    if (m_digitCount == 0)
+        while (first < count && digits[first] == '0')
+            ++first; // leading zeros are not significant
+    std::size_t end = count;
+    while (end > first && digits[end - 1] == '0')
+        --end;
+    if (first == end) {
+        if (m_digitCount != 0)
+            m_pendingZeros += count - first;
+        return;
+    }
+    for (; m_pendingZeros != 0; --m_pendingZeros)
+        take('0');
+    takeRun(digits + first, end - first);
+    m_pendingZeros = count - end; // significant only if a non-zero digit follows
 }
 
 std::uint64_t ExactNumberScanner::key(std::uint64_t salt) const

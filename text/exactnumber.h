@@ -28,6 +28,9 @@ public:
     explicit ExactNumberScanner(bool keepDigits = false) : m_keepDigits(keepDigits) {}
 
     bool feed(char c);
+    // Feeds a run of digits at once, exactly as feed() one at a time would, but without a step per
+    // digit where the number is still in its integer part.
+    void feedDigits(const char* digits, std::size_t count);
     // Feeds every character of `text` for which `removed` is false, until the number ends.
     template <typename Removed> void feedAll(std::string_view text, Removed removed);
     bool isZero() const { return m_digitCount == 0; }
@@ -46,6 +49,7 @@ private:
     std::uint64_t exponent() const;
 
     void take(char c); // one significant digit
+    void takeRun(const char* digits, std::size_t count); // digits ending in one that is not 0
 
     State m_state = Start;
     bool m_negative = false;
