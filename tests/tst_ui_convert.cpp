@@ -69,7 +69,7 @@ class TestConvert : public WindowTest
         window->setDayClock(fixedDay());
         window->txtSource->setText(lower(path(QStringLiteral("Cube.obj"))));
         window->txtDestination->setText(lower(path(QStringLiteral("Cube_n.obj"))));
-        window->events().setThrottle(1, 0);
+        window->events().setServeInterval(0);
         window->setChunkBytes(16);
         window->show();
         return window;
@@ -331,8 +331,8 @@ private slots:
 
         frmMain1 window(m_fakes->services());
         window.setDayClock(fixedDay());
-        window.events().setThrottle(16, 0); // events served every few chunks: many servings in every phase
-        window.setChunkBytes(256);
+        window.events().setServeInterval(0); // events served at every chunk: many servings in every phase
+        window.setChunkBytes(4096);
         window.show();
         QElapsedTimer clock;
         clock.start();
