@@ -8,12 +8,12 @@
 // library's allocations are seen as well as ours. Each input is copied into a private folder, then
 // the format check and the conversion run on the copy through minimal front-end stand-ins that do
 // not allocate themselves. Per phase and input the harness reports the allocations of the whole
-// phase and those made once it is warm (past a quarter of its progress and kWarm steps: records, or
-// blocks in the format check).
+// phase and those made once it is warm (past a quarter of its progress and kWarm steps: chunks of
+// lines in the passes, thousands of records each, or blocks in the format check).
 // The verdict is the slope between the smallest and the largest input: extra allocations of a phase
 // over its extra steps. An allocation per record, or per hundredth record, gives a slope near 1 or
 // 0.01; what is bounded whatever the size gives a slope that shrinks as the inputs grow apart. Such
-// bounded growths are expected: the conversion hands records on in chunks of thousands through a
+// bounded growths are expected: the conversion hands records on in chunks of 256 KiB through a
 // ring of a few of them, and each chunk's buffers grow to the largest chunk that slot has met, which
 // may first happen late in a run (all the more with a second thread, whose pace decides which slot
 // gets which chunk). So the inputs should be far apart in size (20 MB and 1 GB, say).
@@ -184,7 +184,7 @@ namespace {
 
 using namespace jf;
 
-constexpr long kWarm = 1000;          // steps of a phase, at least, before it counts as warm
+constexpr long kWarm = 20;            // steps of a phase, at least, before it counts as warm
 constexpr double kWarmFraction = 0.25; // and the share of its progress
 constexpr double kMaxSlope = 1e-3;     // allocations per step between the inputs: one per 1000
 
