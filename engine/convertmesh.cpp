@@ -81,7 +81,7 @@ bool Conversion::chunkLoop(ChunkPipeline& pipeline, bool readOptions)
     m_lines = 0;
     bool cancelled = false;
     while (m_reader.fill(pipeline.current().text)) {
-        status.setValue(static_cast<float>(pipeline.current().text.position(pipeline.current().text.data())));
+        status.setValue(static_cast<float>(pipeline.current().text.position()));
         if (cancelRequested()) {
             cancelled = true;
             break;

@@ -1,6 +1,7 @@
 #include "engine/extentsscan.h"
 
 #include "engine/fileio.h"
+#include "engine/host.h"
 #include "text/parser.h"
 
 #include <new>
@@ -31,18 +32,23 @@ bool ExtentsScan::waitFor(std::chrono::milliseconds timeout)
 void ExtentsScan::run()
 {
     try {
-        RecordReader reader(m_fd, m_path);
+        WholeLinesReader reader(m_fd, m_path, kPassChunkBytes);
         RecordFormatter formatter;
-        while (!m_stop.load(std::memory_order_relaxed) && !reader.atEnd()) {
-            m_position.store(reader.position(), std::memory_order_relaxed);
-            const std::string_view record = reader.next();
-            if (FirstWord(record) != "v")
-                continue;
-            try {
-                formatter.measureVertex(record, m_box);
-            } catch (const RecordFault& fault) {
-                m_failure = Failure{fault.what(), reader.lineNumber(), false};
-                break;
+        ChunkText text;
+        std::uint64_t line = 0;
+        while (!m_failure && !m_stop.load(std::memory_order_relaxed) && reader.fill(text)) {
+            m_position.store(text.position(), std::memory_order_relaxed);
+            for (LineSplitter split(text.data(), text.data() + text.size()); !split.atEnd();) {
+                const std::string_view record = split.next();
+                ++line;
+                if (FirstWord(record) != "v")
+                    continue;
+                try {
+                    formatter.measureVertex(record, m_box);
+                } catch (const RecordFault& fault) {
+                    m_failure = Failure{fault.what(), line, false};
+                    break;
+                }
             }
         }
         m_position.store(reader.position(), std::memory_order_relaxed);

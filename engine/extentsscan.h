@@ -14,8 +14,8 @@ namespace jf {
 // The conversion's first pass, the vertices' bounding box, measured on a thread of its own while
 // the format check puts the normalised copy of the source on the disk. The check mostly waits for
 // the disk and leaves a core idle; the box is then ready, or nearly, when the conversion starts.
-// The records come through a reader of their own on the check's descriptor, exactly as the
-// conversion would read them from it.
+// The records come through a reader of their own on the check's descriptor, in chunks of whole
+// lines as the conversion reads them.
 class ExtentsScan
 {
 public:
@@ -26,7 +26,7 @@ public:
 
     // Waits at most `timeout`; true once the thread has ended.
     bool waitFor(std::chrono::milliseconds timeout);
-    // Ends the thread before its next record and waits for it.
+    // Ends the thread before its next chunk of lines and waits for it.
     void stop();
     // The 1-based offset of the next byte to be read.
     std::uint64_t position() const { return m_position.load(std::memory_order_relaxed); }

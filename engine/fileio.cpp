@@ -19,7 +19,6 @@ namespace jf {
 
 namespace {
 // Large enough that a read or write costs little per record, small enough to stay in cache.
-constexpr std::size_t kBlockSize = std::size_t(1) << 20;
 } // namespace
 
 void throwSystemError(std::string_view what, std::string_view path, int error)
@@ -138,109 +137,8 @@ UniqueFd openSourceFile(const std::string& path, struct stat& info)
 EarlierSource::EarlierSource() = default;
 EarlierSource::~EarlierSource() = default;
 
-RecordReader::RecordReader(int fd, std::string path) : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize)
-{
-}
-
-void RecordReader::rewind()
-{
-    m_begin = m_end = 0;
-    m_fileOffset = 0;
-    m_eof = false;
-    m_line = 0;
-}
-
-bool RecordReader::fill()
-{
-    if (m_eof)
-        return false;
-    const std::size_t kept = m_end - m_begin;
-    if (kept + kReadAlignment >= m_buffer.size())
-        m_buffer.resize(m_buffer.size() * 2); // a line longer than the buffer
-    const std::size_t start = placeUnread(m_buffer.data(), m_begin, m_end, m_fileOffset + m_end);
-    m_fileOffset += m_begin;
-    m_fileOffset -= start;
-    m_begin = start;
-    m_end = start + kept;
-    while (true) {
-        char* const to = m_buffer.data() + m_end;
-        const std::size_t room = m_buffer.size() - m_end;
-        const ssize_t n = m_positional ? ::pread(m_fd, to, room, static_cast<off_t>(m_fileOffset + m_end))
-                                       : ::read(m_fd, to, room);
-        if (n > 0) {
-            m_end += static_cast<std::size_t>(n);
-            return true;
-        }
-        if (n == 0) {
-            m_eof = true;
-            return false;
-        }
-        if (errno == ESPIPE && m_positional) {
-            m_positional = false; // a pipe or a socket: read in order, once
-            continue;
-        }
-        if (errno != EINTR)
-            throwSystemError("Cannot read the source file", m_path, errno);
-    }
-}
-
-bool RecordReader::atEnd()
-{
-    if (m_begin < m_end)
-        return false;
-    return !fill();
-}
-
-std::string_view RecordReader::next()
-{
-    // Offsets from m_begin, which a refill moves.
-    std::size_t scanned = 0;
-    std::size_t lineEnd;
-    std::size_t terminator = 1;
-    bool hash = false;
-    while (true) {
-        const char* const data = m_buffer.data();
-        const char* const hit = findLineByte(data + m_begin + scanned, data + m_end);
-        if (hit == data + m_end) {
-            scanned = m_end - m_begin;
-            if (fill())
-                continue;
-            lineEnd = m_end; // the last line has no line end
-            terminator = 0;
-            break;
-        }
-        if (*hit == '#') {
-            hash = true;
-            scanned = static_cast<std::size_t>(hit - data) + 1 - m_begin;
-            continue;
-        }
-        lineEnd = static_cast<std::size_t>(hit - data);
-        if (*hit == '\r' && lineEnd + 1 == m_end && !m_eof) {
-            // The byte after the CR decides whether it is a CR LF.
-            scanned = lineEnd - m_begin;
-            if (fill())
-                continue;
-            lineEnd = m_begin + scanned;
-        }
-        if (m_buffer[lineEnd] == '\r' && lineEnd + 1 < m_end && m_buffer[lineEnd + 1] == '\n')
-            terminator = 2;
-        break;
-    }
-    const char* const data = m_buffer.data();
-    std::size_t start = m_begin;
-    m_begin = lineEnd + terminator;
-    ++m_line;
-    while (start < lineEnd && (data[start] == ' ' || data[start] == '\t'))
-        ++start;
-    std::string_view record(data + start, lineEnd - start);
-
-    const std::size_t hit = hash ? record.find("#IND") : std::string_view::npos;
-    if (hit == std::string_view::npos)
-        return record;
-    return replaceInd(record, hit, m_replaced);
-}
-
-std::string_view replaceInd(std::string_view record, std::size_t hit, std::string& replaced)
+// A record's text with every "#IND" from `hit` on replaced by "0", built in `replaced`.
+static std::string_view replaceInd(std::string_view record, std::size_t hit, std::string& replaced)
 {
     replaced.clear();
     std::size_t from = 0;

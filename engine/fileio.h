@@ -84,47 +84,10 @@ inline std::size_t readAlignedStart(const char* buffer, std::size_t kept, std::u
 // bytes of room beyond them.
 std::size_t placeUnread(char* buffer, std::size_t begin, std::size_t end, std::uint64_t next);
 
-// Reads a file's records: whole lines, each ended by CR LF, LF or CR; a last line without a line end
-// is a record too. A record comes without its leading blanks and tabs and without its line end, with
-// every "#IND" replaced by "0"; all other bytes pass untouched. The buffer grows to the longest line
-// and no further, and a warm reader allocates nothing. It reads at offsets of its own, so that
-// readers on other threads may share its descriptor.
-class RecordReader
-{
-public:
-    RecordReader(int fd, std::string path);
-
-    void rewind();
-    // True when every byte has been read.
-    bool atEnd();
-    // The 1-based offset of the next byte to be read.
-    std::uint64_t position() const { return m_fileOffset + m_begin + 1; }
-    // The next record; it stays valid until the following call.
-    std::string_view next();
-    // The 1-based number of the line that the last record came from.
-    std::uint64_t lineNumber() const { return m_line; }
-    const std::string& path() const { return m_path; }
-
-private:
-    bool fill(); // reads more bytes behind the unread ones; false at the end of the file
-
-    int m_fd;
-    std::string m_path;
-    std::vector<char> m_buffer;
-    std::size_t m_begin = 0;        // first unread byte in m_buffer
-    std::size_t m_end = 0;          // one past the last valid byte
-    std::uint64_t m_fileOffset = 0; // file offset of m_buffer[0], modulo 2^64 (it may lie before the file)
-    bool m_eof = false;
-    std::uint64_t m_line = 0;
-    bool m_positional = true; // false once the descriptor has turned out to have no offsets
-    std::string m_replaced;   // a record with "#IND" replaced
-};
-
-// A record's text with every "#IND" from `hit` on replaced by "0", built in `replaced`.
-std::string_view replaceInd(std::string_view record, std::size_t hit, std::string& replaced);
-
-// The records of bytes in memory that hold whole lines, split exactly as RecordReader splits a
-// file: a CR as the last byte is a line end of its own, and the last line may lack its line end.
+// The records of bytes in memory that hold whole lines: each line ended by CR LF, LF or CR, where a
+// CR as the last byte is a line end of its own, and the last line may lack its line end. A record
+// comes without its leading blanks and tabs and without its line end, with every "#IND" replaced
+// by "0"; all other bytes pass untouched.
 class LineSplitter
 {
 public:
@@ -155,15 +118,13 @@ struct ChunkText
 
     const char* data() const { return buffer.data() + begin; }
     std::size_t size() const { return end - begin; }
-    // The 1-based file offset of a byte of the text.
-    std::uint64_t position(const char* p) const
-    {
-        return fileOffset + static_cast<std::uint64_t>(p - data()) + 1;
-    }
+    // The 1-based file offset of its first byte.
+    std::uint64_t position() const { return fileOffset + 1; }
 };
 
-// Reads a file as runs of whole lines, each of about `chunkBytes`, a longer line whole. Reads at
-// offsets of its own, as RecordReader does, and at the alignment the file has (see kReadAlignment).
+// Reads a file as runs of whole lines, each of about `chunkBytes`, a longer line whole; the buffer
+// grows to the longest line and no further. Reads at offsets of its own, so that readers on other
+// threads may share its descriptor, and at the alignment the file has (see kReadAlignment).
 class WholeLinesReader
 {
 public:
