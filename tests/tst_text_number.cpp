@@ -18,25 +18,6 @@ std::uint64_t keyOf(std::string_view text, std::uint64_t salt = 45000)
     return scanner.key(salt);
 }
 
-// The same, with every run of digits fed at once, as a vertex record's digits are.
-std::string inRuns(std::string_view text, std::uint64_t salt, std::uint64_t* key)
-{
-    ExactNumberScanner scanner(true);
-    for (std::size_t i = 0; i < text.size();) {
-        std::size_t end = i;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9')
-            ++end;
-        if (end > i) {
-            scanner.feedDigits(text.data() + i, end - i);
-            i = end;
-        } else if (!scanner.feed(text[i++])) {
-            break;
-        }
-    }
-    *key = scanner.key(salt);
-    return scanner.canonical();
-}
-
 } // namespace
 
 // How numbers read, print and seed the noise.
@@ -120,8 +101,8 @@ private slots:
         QTest::addColumn<QByteArray>("a");
         QTest::addColumn<QByteArray>("b");
         QTest::addColumn<bool>("same");
-        const auto row = [](const char* name, const QByteArray& a, const QByteArray& b, bool same) {
-            QTest::newRow(name) << a << b << same;
+        const auto row = [](const char* name, const char* a, const char* b, bool same) {
+            QTest::newRow(name) << QByteArray(a) << QByteArray(b) << same;
         };
         row("fraction and exponent", "1.5", "15e-1", true);
         row("negative zero is zero", "0", "-0.000e7", true);
@@ -140,10 +121,6 @@ private slots:
         row("twenty-digit exponent", "1e99999999999999999999", "1", false);
         row("twenty-digit exponents one digit apart", "1e-1712345678901234567890",
             "1e-1712345678901234567891", false);
-        row("zeros between runs of digits", "10\t00\t010", "100001e1", true);
-        row("zeros across groups of nineteen", "000" + QByteArray(18, '7') + "00" + QByteArray(20, '0') + "5000",
-            "77777777777777777700000000000000000000005e3", true);
-        row("runs after a period", "0.0012\t300", "12300e-7", true);
     }
     void seedKeys()
     {
@@ -151,11 +128,6 @@ private slots:
         QFETCH(QByteArray, b);
         QFETCH(bool, same);
         QCOMPARE(keyOf(a.toStdString()) == keyOf(b.toStdString()), same);
-        for (const QByteArray& text : {a, b}) {
-            std::uint64_t key = 0;
-            QCOMPARE(inRuns(text.toStdString(), 45000, &key), canonicalNumber(text.toStdString()));
-            QCOMPARE(key, keyOf(text.toStdString()));
-        }
         QVERIFY2(keyOf(a.toStdString()) != keyOf(a.toStdString(), 45001), "the day is part of every seed");
     }
 };
