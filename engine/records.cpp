@@ -58,8 +58,8 @@ FieldCursor readCoordinates(std::string_view record, std::string_view kind, doub
     return FieldCursor(std::string_view(p, static_cast<std::size_t>(end - p)));
 }
 
-// What a byte of a vertex record is to its seed: a digit, a byte taken out (blank, period, minus
-// sign, v, e) or passed over as blanks are (a tab), or any other.
+// What a byte of a vertex record is to its seed: a digit, a byte taken out of the seed's text
+// (blank, period, minus sign, v, e, and a tab, which the scanner passes over anyway), or any other.
 enum SeedByte : std::uint8_t { SeedDigit, SeedSkipped, SeedOther };
 constexpr auto kSeedBytes = [] {
     std::array<SeedByte, 256> table{};
@@ -159,7 +159,7 @@ void RecordFormatter::writeNoised(std::string_view record, bool normal, const No
                 break;
         }
     } else if (!feedPlainVertex(record, seed)) {
-        seed.feedAll(record, [](char c) { return c == ' ' || c == '.' || c == '-' || c == 'v' || c == 'e'; });
+        seed.feedAll(record, [](char c) { return kSeedBytes[static_cast<unsigned char>(c)] == SeedSkipped; });
     }
     m_generator.reset(-1);
     m_generator.reseed(seed.key(daySalt));
