@@ -437,6 +437,27 @@ private slots:
         const qint64 allowedKb = 4 * longestLine / 1024 + 32 * 1024, grownKb = run.peakKb - m_baselineKb;
         QVERIFY2(grownKb <= allowedKb, qPrintable(QString("grew by %1 MB").arg(grownKb / 1024)));
     }
+    // A rewritten source costs no more memory than a kept one: the format check's copy gives its
+    // write blocks back before the conversion takes its own.
+    void rewriteCostsNoFurtherMemory()
+    {
+        if (kAddressSanitizer)
+            QSKIP("the address sanitizer's own memory hides the program's");
+        const QByteArray mesh = meshOfSize(40 << 20);
+        qint64 peakKb[2] = {};
+        for (const bool keep : {true, false}) {
+            QVERIFY(writeAll(m_dir.filePath("rewrite.obj"), mesh));
+            QFile::remove(m_dir.filePath("rewrite_n.obj"));
+            QList<QByteArray> arguments{"-q", "-n", "-s", "rewrite.obj"};
+            if (keep)
+                arguments.insert(3, "--keep-source");
+            const ChildOutcome run = runCli(arguments, m_dir.path(), {std::nullopt, 120000, true});
+            QVERIFY2(run.status == 0, run.err.constData());
+            peakKb[keep] = run.peakKb;
+        }
+        QVERIFY2(peakKb[false] <= peakKb[true] + 4 * 1024,
+                 qPrintable(QString("%1 KiB rewritten, %2 KiB kept").arg(peakKb[false]).arg(peakKb[true])));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFaults)
