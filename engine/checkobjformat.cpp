@@ -264,10 +264,14 @@ public:
 
     // Gives the copy the source's permissions and owner, puts it on disk, and renames it over the
     // source in one step, unless the source has changed since the check read it (as `source`).
-    // Returns the copy's status.
-    struct stat replaceTarget(const struct stat& source, const std::string& sourcePath, EventLoop& events)
+    // Returns the copy's status; nothing when a Cancel came while the disk took the copy, which then
+    // stays unnamed and is not put in the source's place.
+    std::optional<struct stat> replaceTarget(const struct stat& source, const std::string& sourcePath,
+                                             EventLoop& events)
     {
         whileServing(events, [this] { m_out->sync(); });
+        if (cancelRequested())
+            return std::nullopt;
         const int fd = m_out->fd();
         if (::fchmod(fd, source.st_mode & 07777) != 0)
             throwSystemError("Cannot set the permissions of the normalised copy of", m_target, errno);
@@ -461,20 +465,22 @@ CheckResult CheckObjFormat(const EngineHost& host)
             normaliser.clearOutput();
             return true;
         };
+        const auto cancelled = [&] {
+            result.cancelled = true;
+            // A second descriptor keeps the copy alive past its close here, so that its pages are
+            // freed on a helper thread and the next phase starts at once.
+            if (const int held = copy.created() ? ::dup(copy.out().fd()) : -1; held >= 0)
+                result.dropping = std::async(std::launch::async, [held] {
+                                      [[maybe_unused]] const int ignored = ::ftruncate(held, 0);
+                                      ::close(held);
+                                  }).share();
+            return result; // the copy goes, the source stays as it was
+        };
         while (!reader.atEnd()) {
             const std::uint64_t position = reader.position();
             host.status.setValue(static_cast<float>(position));
-            if (cancelRequested()) {
-                result.cancelled = true;
-                // A second descriptor keeps the copy alive past its close here, so that its pages
-                // are freed on a helper thread and the next phase starts at once.
-                if (const int held = copy.created() ? ::dup(copy.out().fd()) : -1; held >= 0)
-                    result.dropping = std::async(std::launch::async, [held] {
-                        [[maybe_unused]] const int ignored = ::ftruncate(held, 0);
-                        ::close(held);
-                    }).share();
-                return result; // the copy goes, the source stays as it was
-            }
+            if (cancelRequested())
+                return cancelled();
             host.events.yield();
             const std::int64_t remaining = length - static_cast<std::int64_t>(position) + 1;
             const std::int64_t size = length - static_cast<std::int64_t>(position) > kChunkSize
@@ -496,13 +502,15 @@ CheckResult CheckObjFormat(const EngineHost& host)
         if (reader.position() - 1 != static_cast<std::uint64_t>(length) ||
             ::stat(target.c_str(), &now) != 0 || !sameFileState(info, now))
             throw changedWhileChecked(sourcePath);
-        const struct stat copyInfo = copy.replaceTarget(info, sourcePath, host.events);
+        const std::optional<struct stat> copyInfo = copy.replaceTarget(info, sourcePath, host.events);
+        if (!copyInfo)
+            return cancelled();
         result.rewritten = true;
         auto earlier = std::make_shared<EarlierSource>();
         earlier->fd = std::move(files.sourceFd);
         earlier->info = info;
-        earlier->replacementDevice = copyInfo.st_dev;
-        earlier->replacementInode = copyInfo.st_ino;
+        earlier->replacementDevice = copyInfo->st_dev;
+        earlier->replacementInode = copyInfo->st_ino;
         earlier->extents = std::move(extents);
         source.iFile = 0;
         result.earlier = std::move(earlier);

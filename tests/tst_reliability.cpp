@@ -303,6 +303,29 @@ private slots:
         }
     }
 
+    // A Cancel that comes while the disk takes the check's copy cancels the check: the copy is not
+    // put in the source's place, and the conversion goes on as after any cancelled check.
+    void cancelWhileTheCopyIsFlushed()
+    {
+        QTemporaryDir dir;
+        const QString source = dir.filePath("mesh.obj"), normal = dir.filePath("normal.obj");
+        const QByteArray original = meshOfSize(1 << 20);
+        QVERIFY(writeAll(source, original) && writeAll(normal, normalForm(original)));
+        Rig rig;
+        rig.status.recordValues = false;
+        g_afterFlush = [] { CancelRequested.store(kTrue); };
+        const CommandOutcome outcome = rig.command(source, dir.filePath("out.obj"));
+        QCOMPARE(int(outcome.kind), int(CommandOutcome::Kind::Done));
+        QVERIFY(outcome.checkCancelled && !outcome.summary.noiseCancelled);
+        QCOMPARE(readAll(source), original);
+        QCOMPARE(rawEntries(QFile::encodeName(dir.path())),
+                 (QList<QByteArray>{"mesh.obj", "normal.obj", "out.obj"}));
+        Rig reference;
+        reference.files(normal, dir.filePath("reference.obj"));
+        QVERIFY(!ConvertMesh(reference.host).error);
+        QCOMPARE(readAll(dir.filePath("out.obj")), readAll(dir.filePath("reference.obj")));
+    }
+
     // Killed at the moments that matter to the source: while the format check writes its copy, at its
     // rename and just after, and in the noise pass (the scan before it reads the source just as that
     // pass does; giving the copy its name comes before the rename, so a kill there finds the source as
