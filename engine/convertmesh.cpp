@@ -139,10 +139,7 @@ bool Conversion::scan()
     ChunkPipeline pipeline(
         m_workers,
         [](Chunk& chunk, RecordFormatter& formatter) {
-            forEachRecord(chunk, [&](std::string_view record, std::string_view keyword, bool) {
-                if (keyword == "v")
-                    formatter.measureVertex(record, chunk.box);
-            });
+            chunk.error = measureVertices(chunk.text, formatter, chunk.box, chunk.lines);
         },
         [this](Chunk& chunk) {
             takeLines(chunk);

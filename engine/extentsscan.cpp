@@ -8,6 +8,23 @@
 
 namespace jf {
 
+std::optional<std::string> measureVertices(const ChunkText& text, RecordFormatter& formatter, Extents& box,
+                                           std::uint64_t& lines)
+{
+    for (LineSplitter split(text.data(), text.data() + text.size()); !split.atEnd();) {
+        const std::string_view record = split.next();
+        ++lines;
+        if (FirstWord(record) != "v")
+            continue;
+        try {
+            formatter.measureVertex(record, box);
+        } catch (const RecordFault& fault) {
+            return fault.what();
+        }
+    }
+    return std::nullopt;
+}
+
 ExtentsScan::ExtentsScan(int fd, std::string path)
     : m_fd(fd), m_path(std::move(path)), m_run(std::async(std::launch::async, &ExtentsScan::run, this))
 {
@@ -38,18 +55,8 @@ void ExtentsScan::run()
         std::uint64_t line = 0;
         while (!m_failure && !m_stop.load(std::memory_order_relaxed) && reader.fill(text)) {
             m_position.store(text.position(), std::memory_order_relaxed);
-            for (LineSplitter split(text.data(), text.data() + text.size()); !split.atEnd();) {
-                const std::string_view record = split.next();
-                ++line;
-                if (FirstWord(record) != "v")
-                    continue;
-                try {
-                    formatter.measureVertex(record, m_box);
-                } catch (const RecordFault& fault) {
-                    m_failure = Failure{fault.what(), line, false};
-                    break;
-                }
-            }
+            if (std::optional<std::string> fault = measureVertices(text, formatter, m_box, line))
+                m_failure = Failure{std::move(*fault), line, false};
         }
         m_position.store(reader.position(), std::memory_order_relaxed);
     } catch (const EngineError& error) {

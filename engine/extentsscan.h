@@ -11,6 +11,14 @@
 
 namespace jf {
 
+struct ChunkText;
+
+// The first pass's work on a run of whole lines: its vertices measured into `box`, its lines
+// counted in `lines`. The first faulty vertex ends it, as the last line counted; its fault is
+// returned.
+std::optional<std::string> measureVertices(const ChunkText& text, RecordFormatter& formatter, Extents& box,
+                                           std::uint64_t& lines);
+
 // The conversion's first pass, the vertices' bounding box, measured on a thread of its own while
 // the format check puts the normalised copy of the source on the disk. The check mostly waits for
 // the disk and leaves a core idle; the box is then ready, or nearly, when the conversion starts.

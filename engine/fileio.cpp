@@ -17,10 +17,6 @@
 
 namespace jf {
 
-namespace {
-// Large enough that a read or write costs little per record, small enough to stay in cache.
-} // namespace
-
 void throwSystemError(std::string_view what, std::string_view path, int error)
 {
     std::string message(what);
