@@ -179,22 +179,15 @@ bool Conversion::awaitScan(ExtentsScan& ahead)
 
 void Conversion::computeScale()
 {
-    double d = m_box.max[X] - m_box.min[X];
-    d = MinOf(d, m_box.max[Y] - m_box.min[Y]);
-    d = MinOf(d, m_box.max[Z] - m_box.min[Z]);
-    const std::string intensityText = m_options.intensityText();
-    const NumberReading intensity = textToNumber(intensityText);
-    if (intensity.overflow)
-        throw EngineError("The intensity \"" + intensityText + "\" is beyond the range of a double.");
-    m_noiseScale = intensity.value * d;
-    if (!std::isfinite(m_noiseScale))
-        throw EngineError("The noise amplitude is beyond the range of a double: the mesh's bounding box "
-                          "spans more than the largest number.");
-    m_summary.smallestExtent = d;
-    m_summary.intensity = intensity.value;
+    const NoiseAmplitude amplitude = computeNoiseScale(m_box, m_options.intensityText());
+    if (amplitude.error)
+        throw EngineError(*amplitude.error);
+    m_noiseScale = amplitude.noiseScale;
+    m_summary.smallestExtent = amplitude.smallestExtent;
+    m_summary.intensity = amplitude.intensity;
     m_summary.noiseScale = m_noiseScale;
     m_summary.daySeed = DaySeed(m_host.clock);
-    m_daySalt = static_cast<std::uint64_t>(static_cast<std::int64_t>(m_summary.daySeed));
+    m_daySalt = daySalt(m_summary.daySeed);
 }
 
 bool Conversion::addNoise(OutputFile& out)
