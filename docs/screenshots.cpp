@@ -2,8 +2,8 @@
 // screen's resolution (run it with QT_FONT_DPI=144 for the 144-DPI set). It drives the windows
 // through the tests' stand-ins, with its settings in a folder of its own.
 
+#include "tests/ui/support.h"
 #include "ui/logo.h"
-#include "ui/testing/support.h"
 #include "ui/twips.h"
 
 #include <cstdio>
