@@ -5,6 +5,7 @@
 #   bench/run_bench.sh                 # build, make (or reuse) the ~1 GB inputs, time, print a table
 #   bench/run_bench.sh --big           # also a ~4.3 GB input (over 2^32 bytes) and the scaling row
 #   bench/run_bench.sh --peers         # also Blender, Open3D and assimp on the 100 MB input (slow)
+#   bench/run_bench.sh --window        # also the conversion from the window (offscreen)
 #   bench/run_bench.sh --runs 5 --quick
 #
 # Options:
@@ -17,6 +18,12 @@
 #                loop (installs Blender, Open3D, assimp from Debian the first time; minutes per peer);
 #                jitterform-cli also runs there on the 1 GB input, with the peers' intensity 0.01
 #   --peers-only only that, without the table above
+#   --window     after the table, bench/window_bench.cpp on the same 1 GB input, offscreen: --runs
+#                conversions from the window and as many from the command line, alternating, the
+#                lateness of a 1 ms timer chain kept going in the window during the window's runs,
+#                and how soon Cancel ends each phase (built with the window in build-bench-ui, or
+#                UI_BUILD_DIR)
+#   --window-only only that, without the table above
 #   --quick      skip the naive script's extra rows (source rewrite, normals and quads)
 #   --no-build   use the existing build in $BUILD_DIR
 #   --mb N       size of the main input in MB (default 1000)
@@ -59,7 +66,7 @@
 set -euo pipefail
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-RUNS=3; OUR_RUNS=""; WAIT_QUIET=1; BIG=0; PEERS=0; QUICK=0; BUILD=1; MB=1000; COMMIT=""
+RUNS=3; OUR_RUNS=""; WAIT_QUIET=1; BIG=0; PEERS=0; WINDOW=0; QUICK=0; BUILD=1; MB=1000; COMMIT=""
 while (($#)); do
   case "$1" in
     --runs) RUNS="$2"; shift ;;
@@ -67,6 +74,8 @@ while (($#)); do
     --big) BIG=1 ;;
     --peers) PEERS=1 ;;
     --peers-only) PEERS=2 ;;
+    --window) WINDOW=1 ;;
+    --window-only) WINDOW=2 ;;
     --quick) QUICK=1 ;;
     --no-build) BUILD=0 ;;
     --mb) MB="$2"; shift ;;
@@ -78,51 +87,22 @@ while (($#)); do
   shift
 done
 
-as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
-need_pkg() { # command package
-  command -v "$1" >/dev/null 2>&1 && return
-  as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "$2"
-}
-[ -x /usr/bin/time ] || { as_root apt-get update -qq; DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq time; }
-[ -x /usr/bin/python3 ] || need_pkg python3 python3
 # shellcheck source=common.sh
 . "$HERE/common.sh"
+need_pkg /usr/bin/time time python3 python3
 use_tree "$COMMIT"
 BUILD_DIR="${BUILD_DIR:-$REPO/build-bench}"
 if [ -n "$COMMIT" ]; then BUILD_DIR="$SOURCE_ROOT/build"; fi
-if ((BUILD)) && [ -z "${CLI:-}" ]; then
-  need_pkg cmake cmake; need_pkg ninja ninja-build
+if ((BUILD)) && [ -z "${CLI:-}" ] && ((PEERS < 2 && WINDOW < 2)); then
   build_release "$BUILD_DIR" OFF jitterform-cli
 fi
 CLI="${CLI:-$BUILD_DIR/cli/jitterform-cli}"
 NAIVE="$PEERS_DIR/naive_stream.py"
-GEN="$PEERS_DIR/gen_obj.py"
-# Debian's python3, as the peer figures were measured with; a python3 of pyenv's or a venv's that
-# comes first on PATH may be built without the optimisations and run the naive script 1.5x slower.
-PY=/usr/bin/python3; [ -x "$PY" ] || PY="$(command -v python3)"
-mkdir -p "$BENCH_DIR"
 
-free_gb() { df -P -B1G "$BENCH_DIR" | awk 'NR==2 {print $4}'; }
-# Makes a generated input unless it is there already; refuses when it would leave less than 20 GB.
-make_input() { # file mb [--crlf]
-  local file="$1" mb="$2"; shift 2
-  [ -s "$file" ] && return
-  local need=$(( (mb * 3) / 1000 + 20 ))
-  if (( $(free_gb) < need )); then
-    echo "run_bench.sh: $file needs about ${need} GB free in $BENCH_DIR (input, copy, output, 20 GB reserve)" >&2
-    exit 1
-  fi
-  echo "generating $file ($mb MB) ..." >&2
-  "$PY" "$GEN" --mb "$mb" "$@" "$file.part" >&2
-  mv "$file.part" "$file"
-}
-LF="$BENCH_DIR/mesh-1g.obj"; CRLF="$BENCH_DIR/mesh-1g-crlf.obj"; BIGF="$BENCH_DIR/mesh-4g.obj"
-if [ "$MB" != 1000 ]; then LF="$BENCH_DIR/mesh-${MB}m.obj"; CRLF="$BENCH_DIR/mesh-${MB}m-crlf.obj"; fi
-make_input "$LF" "$MB"
-if ((PEERS < 2)); then
-make_input "$CRLF" "$MB" --crlf
-((BIG)) && make_input "$BIGF" 4300
+LF="$(make_input "$MB")"
+if ((PEERS < 2 && WINDOW < 2)); then
+CRLF="$(make_input "$MB" --crlf)"
+((BIG)) && BIGF="$(make_input 4300)"
 
 WORK="$BENCH_DIR/work"; mkdir -p "$WORK"
 SRC="$WORK/source.obj"; DST="$WORK/destination.obj"; REF="$WORK/reference.obj"
@@ -190,7 +170,6 @@ time_row() {
   ORDER+=("$name")
 }
 
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 declare -A ROW_RANGE
 LOAD_BEFORE="$(cut -d' ' -f1-3 /proc/loadavg)"
 echo "warming the page cache ..." >&2
@@ -252,7 +231,7 @@ same_job() {
 {
   echo "## jitterform-cli throughput, $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo
-  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) RAM, kernel $(uname -r)."
+  echo "Machine: $(machine)."
   echo "Tree: $TREE; load average before $LOAD_BEFORE, after $LOAD_AFTER; $RUNS runs per row${OUR_RUNS:+ ($OUR_RUNS of each jitterform row)}, median."
   echo
   echo "| what | input bytes | median s (min-max) | CPU s (sys) | others' CPU s, worst run | MB/s | peak RSS MiB | time / cat | speed / naive | speed / naive, same job |"
@@ -294,7 +273,7 @@ same_job() {
 } | tee "${TSV%.tsv}.md"
 fi
 
-if ((PEERS)); then
+if ((PEERS && WINDOW < 2)); then
   echo >&2
   echo "heavy peers on the 100 MB input (run_peers.sh; minutes) ..." >&2
   mkdir -p "$BENCH_DIR/peers"
@@ -304,4 +283,21 @@ if ((PEERS)); then
   BENCH_DIR="$BENCH_DIR/peers" RUNS="$RUNS" STEPS="install generate bench100" \
     EXTRA_PEER_NAME=jitterform EXTRA_PEER_CMD="$CLI -q --day 45000 -f --keep-source -i 0.01 {in} {out}" \
     bash "$PEERS_DIR/run_peers.sh" | tee "$BENCH_DIR/peers-$(date +%Y%m%d-%H%M%S).log"
+fi
+
+if ((WINDOW && PEERS < 2)); then
+  UI_BUILD_DIR="${UI_BUILD_DIR:-$REPO/build-bench-ui}"
+  if [ -n "$COMMIT" ]; then UI_BUILD_DIR="$SOURCE_ROOT/build-ui"; fi
+  build_release "$UI_BUILD_DIR" ON window_bench jitterform-cli
+  cat "$LF" >/dev/null
+  {
+    echo "## The window against the command line, $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo
+    echo "Machine: $(machine). Tree: $TREE; load average before $(load_now)."
+    echo
+    QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$UI_BUILD_DIR/bench/window_bench" --runs "$RUNS" \
+      --cli "$UI_BUILD_DIR/cli/jitterform-cli" "$LF" 2> >(grep -v XDG_RUNTIME_DIR >&2)
+    echo
+    echo "Load average after: $(load_now)."
+  } | tee "$BENCH_DIR/window-$(date +%Y%m%d-%H%M%S).md"
 fi

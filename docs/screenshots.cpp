@@ -2,8 +2,8 @@
 // screen's resolution (run it with QT_FONT_DPI=144 for the 144-DPI set). It drives the windows
 // through the tests' stand-ins, with its settings in a folder of its own.
 
+#include "tests/ui/support.h"
 #include "ui/logo.h"
-#include "ui/testing/support.h"
 #include "ui/twips.h"
 
 #include <cstdio>
@@ -44,7 +44,7 @@ int main(int argc, char** argv)
 
     jf::frmMain1 window(fakes.services());
     const QString source = dir.filePath(QStringLiteral("teapot.obj"));
-    writeAll(source, meshText(6000));
+    writeAll(source, meshText(100000));
     // The pictures show a folder a user would have, not the temporary one.
     window.txtSource->setText(QStringLiteral("/home/artist/meshes/teapot.obj"));
     window.txtDestination->setText(QStringLiteral("/home/artist/meshes/teapot_n.obj"));
@@ -53,7 +53,7 @@ int main(int argc, char** argv)
 
     window.txtSource->setText(lower(source));
     window.txtDestination->setText(lower(dir.filePath(QStringLiteral("teapot_n.obj"))));
-    window.events().setThrottle(1, 0);
+    window.events().setServeInterval(0);
     bool grabbed = false;
     convertWith(window, [&] {
         if (!grabbed && phaseOf(window) == kNoise && window.status()->ProgressBar1->value() > 4000) {

@@ -5,7 +5,7 @@
 // build's leak check sees the end of the same process.
 
 #include "tests/bytes.h"
-#include "ui/testing/support.h"
+#include "tests/ui/support.h"
 
 #include <QElapsedTimer>
 

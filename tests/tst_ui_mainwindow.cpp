@@ -1,6 +1,6 @@
+#include "tests/ui/support.h"
 #include "ui/registry.h"
 #include "ui/startup.h"
-#include "ui/testing/support.h"
 #include "ui/twips.h"
 
 #include <QAction>

@@ -8,11 +8,12 @@
 
 namespace jf {
 
-// The engine yields once per 4 KiB chunk in the format check, a quarter of a million times a
-// gigabyte, and once per chunk of lines in the passes, a few thousand times. This yield reads the
-// clock at every call, which costs a few milliseconds a gigabyte, and serves the window's events only
-// when kServeIntervalMs have passed since it last did: a timer or a press of Cancel is served within a
-// few milliseconds, whatever the gaps between the calls of the phase at hand.
+// The engine yields once per block in the format check and once per chunk of lines in the passes,
+// so the gaps between the calls differ by orders of magnitude from one phase to the next, and a pace
+// learned from them in one phase is wrong in the next. This yield therefore reads the clock at every
+// call, which costs little beside a block's work, and serves the window's events only when
+// kServeIntervalMs have passed since it last did: a timer or a press of Cancel is served promptly
+// whatever the gaps, and the event loop never runs once per block.
 class EventYield : public EventLoop
 {
 public:

@@ -5,11 +5,11 @@
 // the window's output with.
 
 #include "tests/enginefakes.h"
+#include "tests/ui/fakes.h"
 #include "text/casemap.h"
 #include "ui/frmmain1.h"
 #include "ui/frmsplash.h"
 #include "ui/frmstatus.h"
-#include "ui/testing/fakes.h"
 
 // What most of the window's tests reach for, so that each names only what is its own.
 #include <QCheckBox>
