@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
           xvfb xauth python3 clang libclang-rt-14-dev
-          # The icons, and the checks of the manuals, the completion and the desktop data.
-          librsvg2-bin groff-base man-db bash-completion desktop-file-utils appstream
+          # The icons, the package, and the checks of the manuals, desktop data and completion.
+          librsvg2-bin dpkg-dev lintian groff-base man-db desktop-file-utils appstream bash-completion
           "$@")
 missing=()
 for p in "${packages[@]}"; do
