@@ -4,7 +4,10 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
-          xvfb xauth python3 clang libclang-rt-14-dev "$@")
+          xvfb xauth python3 clang libclang-rt-14-dev
+          # The icons, the package, and the checks of the manuals, desktop data and completion.
+          librsvg2-bin dpkg-dev lintian groff-base man-db desktop-file-utils appstream bash-completion
+          "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
