@@ -125,10 +125,9 @@ FieldCursor readCoordinates(std::string_view record, std::string_view kind, doub
             throw RecordFault("a " + std::string(kind) +
                               " needs three coordinates, x, y and z; this one has " + std::to_string(axis) +
                               ".");
-        const char* const digits = (*p == '-') ? p + 1 : p;
-        const auto [stop, ec] = digits != end && *digits >= '0' && *digits <= '9'
-                                    ? std::from_chars(p, end, c[axis])
-                                    : std::from_chars_result{p, std::errc::invalid_argument};
+        const char* const start = plainNumberStart(p, end);
+        const auto [stop, ec] = start ? std::from_chars(start, end, c[axis])
+                                      : std::from_chars_result{p, std::errc::invalid_argument};
         const char* fieldEnd = stop;
         while (fieldEnd != end && !isSeparator(*fieldEnd))
             ++fieldEnd;

@@ -1,7 +1,8 @@
 // Text to number, the exact seed form and the printed form, held against each other: the double
 // that a text reads as and the canonical form of its exact value must agree on zero, on the sign
 // and (where the exponent is of a sane size) on the value itself; a printed number reads back to
-// the very same double.
+// the very same double. Both readers follow one grammar; from_chars, which reads blank-free fields
+// in its stead, is held against that grammar.
 
 #include "fuzzsupport.h"
 #include "text/exactnumber.h"
@@ -67,6 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const NumberReading reading = textToNumber(text);
     const std::string canonical = canonicalNumber(text), shown = printable(text) + " -> " + canonical;
     FUZZ_CHECK(std::isfinite(reading.value) && (!reading.overflow || reading.value == 0.0));
+
+    // from_chars and the grammar agree on every text both may read, on its extent as on its value.
+    const NumberReading scanned = scanNumber(text);
+    FUZZ_CHECK_MSG(scanned.overflow == reading.overflow && scanned.value == reading.value &&
+                       std::signbit(scanned.value) == std::signbit(reading.value),
+                   printable(text));
 
     // Zero has one form, and only an exact zero has it: a double that is not zero, or a number too
     // large for a double, has digits.

@@ -39,12 +39,11 @@ void ExactNumberScanner::feedDigits(const char* digits, std::size_t count)
 {
     if (count == 0)
         return;
-    if (m_state != Start && m_state != Int) {
+    if (!m_grammar.takeIntegerRun()) {
         for (std::size_t i = 0; i < count && feed(digits[i]); ++i) {
         }
         return;
     }
-    m_state = Int;
     std::size_t first = 0;
     if (m_digitCount == 0)
         while (first < count && digits[first] == '0')

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "numbergrammar.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,8 +16,8 @@ constexpr std::uint64_t mix64(std::uint64_t z)
     return z ^ (z >> 31);
 }
 
-// The exact value of the number that a text reads as (the same scan as textToNumber: blanks, tabs
-// and line feeds ignored, the longest number prefix, else zero), in a canonical form that two texts
+// The exact value of the number that a text reads as (by the grammar of numbergrammar.h, as
+// textToNumber reads it: the longest leading number, else zero), in a canonical form that two texts
 // share exactly when they read as the same real number: a sign, the significant digits without
 // leading or trailing zeros, and a decimal exponent. Zero has one form, whatever its sign.
 //
@@ -44,14 +46,13 @@ public:
     std::string canonical() const;
 
 private:
-    enum State : std::uint8_t { Start, Sign, Int, DotFirst, Frac, ExpMark, ExpSign, Exp, Done };
     void digit(char c, bool fraction);
     std::uint64_t exponent() const;
 
     void take(char c); // one significant digit
     void takeRun(const char* digits, std::size_t count); // digits ending in one that is not 0
 
-    State m_state = Start;
+    NumberGrammar m_grammar;
     bool m_negative = false;
     bool m_expNegative = false;
     bool m_hasExponent = false; // an e with at least one digit after it
@@ -103,76 +104,38 @@ inline void ExactNumberScanner::digit(char c, bool fraction)
 
 inline bool ExactNumberScanner::feed(char c)
 {
-    if (m_state == Int && c >= '0' && c <= '9') { // most characters of a seed text
+    switch (m_grammar.next(c)) {
+    case NumberPart::IntegerDigit:
         digit(c, false);
-        return true;
-    }
-    if (c == ' ' || c == '\t' || c == '\n')
-        return m_state != Done;
-    switch (m_state) {
-    case Start:
-    case Sign:
-        if (m_state == Start && (c == '+' || c == '-')) {
-            m_negative = c == '-';
-            m_state = Sign;
-        } else if ((c >= '0' && c <= '9')) {
-            m_state = Int;
-            digit(c, false);
-        } else if (c == '.') {
-            m_state = DotFirst;
-        } else {
-            m_state = Done;
-        }
         break;
-    case Int:
-        if ((c >= '0' && c <= '9'))
-            digit(c, false);
-        else if (c == '.')
-            m_state = Frac;
-        else if (c == 'e' || c == 'E')
-            m_state = ExpMark;
-        else
-            m_state = Done;
+    case NumberPart::FractionDigit:
+        digit(c, true);
         break;
-    case DotFirst:
-    case Frac:
-        if ((c >= '0' && c <= '9')) {
-            m_state = Frac;
-            digit(c, true);
-        } else if (m_state == Frac && (c == 'e' || c == 'E')) {
-            m_state = ExpMark;
-        } else {
-            m_state = Done;
-        }
+    case NumberPart::Sign:
+        m_negative = c == '-';
         break;
-    case ExpMark:
-        if (c == '+' || c == '-') {
-            m_expNegative = c == '-';
-            m_state = ExpSign;
-            break;
-        }
-        [[fallthrough]];
-    case ExpSign:
-    case Exp:
-        if ((c >= '0' && c <= '9')) {
-            m_exponent = m_exponent * 10 + std::uint64_t(c - '0');
-            m_hasExponent = true;
-            m_state = Exp;
-        } else {
-            m_state = Done;
-        }
+    case NumberPart::ExponentSign:
+        m_expNegative = c == '-';
         break;
-    case Done:
+    case NumberPart::ExponentDigit:
+        m_exponent = m_exponent * 10 + std::uint64_t(c - '0');
+        m_hasExponent = true;
+        break;
+    case NumberPart::End:
+        return false;
+    case NumberPart::Blank:
+    case NumberPart::Period:
+    case NumberPart::ExponentMark:
         break;
     }
-    return m_state != Done;
+    return true;
 }
 
 template <typename Removed> void ExactNumberScanner::feedAll(std::string_view text, Removed removed)
 {
     // One loop with the run of digits inline: a vertex's seed text is mostly digits.
     for (const char c : text) {
-        if (m_state == Int && c >= '0' && c <= '9') {
+        if (m_grammar.inInteger() && isDigit(c)) {
             digit(c, false);
             continue;
         }

@@ -4,187 +4,81 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 
 namespace jf {
 
-namespace {
-
-constexpr bool isIgnored(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n';
-}
-constexpr bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// The decimal exponent of the leading significant digit of a scanned number, given its cleaned
-// characters; used only to tell an overflow from an underflow, so saturating arithmetic is enough.
-std::int64_t leadingExponent(std::string_view clean)
-{
-    std::size_t i = 0;
-    if (i < clean.size() && (clean[i] == '+' || clean[i] == '-'))
-        ++i;
-    std::int64_t lead = 0;
-    bool significant = false;
-    bool fraction = false;
-    for (; i < clean.size(); ++i) {
-        const char c = clean[i];
-        if (c == '.') {
-            fraction = true;
-        } else if (isDigit(c)) {
-            if (!fraction) {
-                if (significant)
-                    ++lead;
-                else if (c != '0')
-                    significant = true;
-            } else if (!significant) {
-                --lead;
-                if (c != '0')
-                    significant = true;
-            }
-        } else {
-            break;
-        }
-    }
-    std::int64_t exponent = 0;
-    if (i < clean.size()) {
-        ++i; // e or E
-        bool negative = false;
-        if (clean[i] == '+' || clean[i] == '-')
-            negative = clean[i++] == '-';
-        constexpr std::int64_t kCap = std::int64_t(1) << 50;
-        for (; i < clean.size(); ++i)
-            exponent = std::min(kCap, exponent * 10 + (clean[i] - '0'));
-        if (negative)
-            exponent = -exponent;
-    }
-    return lead + exponent;
-}
-
-} // namespace
-
 NumberReading textToNumber(std::string_view text)
 {
-    // Fields of a record hold no blanks, tabs or line feeds: there from_chars, which reads the same
-    // longest prefix, does the whole job. Its own further forms (inf, nan) start with a letter and
-    // are kept out by the first-character test.
-    if (!text.empty()) {
-        const char* first = text.data();
-        const char* const last = first + text.size();
-        const char* digits = (*first == '+' || *first == '-') ? first + 1 : first;
-        const bool plainStart =
-            digits < last &&
-            (isDigit(*digits) || (*digits == '.' && digits + 1 < last && isDigit(digits[1])));
-        if (plainStart && std::none_of(first, last, isIgnored)) {
-            double value = 0.0;
-            const auto [end, ec] = std::from_chars(*first == '+' ? first + 1 : first, last, value);
-            if (ec == std::errc()) {
-                NumberReading reading;
-                reading.value = value;
-                return reading;
-            }
-            // Out of range: the slow path below tells an overflow from an underflow.
-        }
-    }
+    if (std::none_of(text.begin(), text.end(), isNumberBlank))
+        return fieldToNumber(text);
+    return scanNumber(text);
+}
 
-    // Scan the longest number prefix, remembering whether ignored characters lie inside it; only
-    // then does the scan need a cleaned copy.
-    const char* p = text.data();
-    const char* const end = p + text.size();
+NumberReading scanNumber(std::string_view text)
+{
+    // Locate the number, remembering whether blanks lie inside it (only then does from_chars need
+    // a cleaned copy), and the decimal exponent of its leading significant digit, which alone tells
+    // an overflow from an underflow: saturating arithmetic is enough for that.
+    NumberGrammar grammar;
     const char* numberStart = nullptr;
-    const char* numberEnd = nullptr;
-    bool sawIgnored = false;
-    bool sawIgnoredInside = false;
-    int mantissaDigits = 0;
-    enum State { Start, Sign, Int, DotFirst, Frac, ExpMark, ExpSign, Exp } state = Start;
-    for (; p != end; ++p) {
+    const char* numberEnd = nullptr; // past its last digit: a bare exponent mark is no part of it
+    bool blankBefore = false;
+    bool blankInside = false;
+    bool significant = false;
+    std::int64_t lead = 0;
+    bool exponentNegative = false;
+    std::int64_t exponent = 0;
+    constexpr std::int64_t kExponentCap = std::int64_t(1) << 50;
+    for (const char* p = text.data(); p != text.data() + text.size(); ++p) {
         const char c = *p;
-        if (isIgnored(c)) {
-            sawIgnored = true;
+        const NumberPart part = grammar.next(c);
+        if (part == NumberPart::Blank) {
+            blankBefore = true;
             continue;
         }
-        if (numberStart && sawIgnored)
-            sawIgnoredInside = true;
-        bool accepted = true;
-        switch (state) {
-        case Start:
-            if (c == '+' || c == '-')
-                state = Sign;
-            else if (isDigit(c))
-                state = Int;
-            else if (c == '.')
-                state = DotFirst;
-            else
-                accepted = false;
-            break;
-        case Sign:
-            if (isDigit(c))
-                state = Int;
-            else if (c == '.')
-                state = DotFirst;
-            else
-                accepted = false;
-            break;
-        case Int:
-            if (isDigit(c))
-                state = Int;
-            else if (c == '.')
-                state = Frac;
-            else if (c == 'e' || c == 'E')
-                state = ExpMark;
-            else
-                accepted = false;
-            break;
-        case DotFirst:
-        case Frac:
-            if (isDigit(c))
-                state = Frac;
-            else if (state == Frac && (c == 'e' || c == 'E'))
-                state = ExpMark;
-            else
-                accepted = false;
-            break;
-        case ExpMark:
-            if (c == '+' || c == '-')
-                state = ExpSign;
-            else if (isDigit(c))
-                state = Exp;
-            else
-                accepted = false;
-            break;
-        case ExpSign:
-        case Exp:
-            if (isDigit(c))
-                state = Exp;
-            else
-                accepted = false;
-            break;
-        }
-        if (!accepted)
+        if (part == NumberPart::End)
             break;
         if (!numberStart)
             numberStart = p;
-        if (isDigit(c) && (state == Int || state == Frac)) {
-            ++mantissaDigits;
+        blankInside |= blankBefore;
+        blankBefore = false;
+        switch (part) {
+        case NumberPart::IntegerDigit:
+            if (significant)
+                ++lead;
+            else
+                significant = c != '0';
             numberEnd = p + 1;
-        } else if (state == Exp) {
+            break;
+        case NumberPart::FractionDigit:
+            if (!significant) {
+                --lead;
+                significant = c != '0';
+            }
             numberEnd = p + 1;
+            break;
+        case NumberPart::ExponentSign:
+            exponentNegative = c == '-';
+            break;
+        case NumberPart::ExponentDigit:
+            exponent = std::min(kExponentCap, exponent * 10 + (c - '0'));
+            numberEnd = p + 1;
+            break;
+        default:
+            break;
         }
-        sawIgnored = false;
     }
     NumberReading reading;
-    if (mantissaDigits == 0 || !numberEnd)
+    if (!numberEnd) // no digit before an exponent: no number
         return reading;
 
     std::string cleaned;
-    std::string_view number(numberStart, numberEnd - numberStart);
-    if (sawIgnoredInside) {
+    std::string_view number(numberStart, static_cast<std::size_t>(numberEnd - numberStart));
+    if (blankInside) {
         cleaned.reserve(number.size());
         for (char c : number)
-            if (!isIgnored(c))
+            if (!isNumberBlank(c))
                 cleaned.push_back(c);
         number = cleaned;
     }
@@ -194,7 +88,7 @@ NumberReading textToNumber(std::string_view text)
     const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     (void)ptr;
     if (ec == std::errc::result_out_of_range) {
-        if (leadingExponent(number) >= 0) {
+        if (lead + (exponentNegative ? -exponent : exponent) >= 0) {
             reading.overflow = true;
             return reading;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "numbergrammar.h"
+
 #include <charconv>
 #include <cstddef>
 #include <string_view>
@@ -7,11 +9,8 @@
 namespace jf {
 
 // How the program reads every number it takes from text: the intensity, each coordinate and each
-// seed text. Blanks, tabs and line feeds anywhere in the text are ignored; of the rest, the longest
-// leading part of the form [sign] digits [. digits] [e|E [sign] digits] (at least one digit before
-// the exponent) is the number, correctly rounded to a double; text without such a part reads as 0.
-// There are no hexadecimal, "inf" or "nan" forms, and the period is the decimal separator whatever
-// the locale.
+// seed text. The longest leading number of the grammar in numbergrammar.h is the number, blanks,
+// tabs and line feeds passed over, correctly rounded to a double; text without one reads as 0.
 struct NumberReading
 {
     double value = 0.0;
@@ -22,23 +21,22 @@ struct NumberReading
 
 NumberReading textToNumber(std::string_view text);
 
+// textToNumber by the grammar alone, for any text; the shortcut through from_chars in
+// fieldToNumber leaves it the texts that from_chars cannot read.
+NumberReading scanNumber(std::string_view text);
+
 // textToNumber for one field of a record, which holds no blanks, tabs or line feeds by
 // construction: inline, because it runs for every coordinate of every vertex.
 inline NumberReading fieldToNumber(std::string_view field)
 {
-    const char* first = field.data();
-    const char* const last = first + field.size();
-    const bool plus = first != last && *first == '+';
-    first += plus; // from_chars takes a minus sign only
-    const char* digits = (!plus && first != last && *first == '-') ? first + 1 : first;
-    // from_chars reads the same longest prefix; its further forms (inf, nan) start with a letter.
-    if (digits != last && ((*digits >= '0' && *digits <= '9') ||
-                           (*digits == '.' && digits + 1 != last && digits[1] >= '0' && digits[1] <= '9'))) {
+    const char* const last = field.data() + field.size();
+    if (const char* const first = plainNumberStart(field.data(), last)) {
         NumberReading reading;
         if (std::from_chars(first, last, reading.value).ec == std::errc())
             return reading;
+        // Out of range: the scan tells an overflow from an underflow.
     }
-    return textToNumber(field);
+    return scanNumber(field);
 }
 
 // The printed form of a number item: "-" or " ", the shortest digits that read back as the same

@@ -1,0 +1,176 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace jf {
+
+// The one grammar of a number in text, which every reader of numbers follows: the conversion to a
+// double (number.h) and the exact seed (exactnumber.h) must never disagree on where a number
+// starts, which characters belong to it and where it ends.
+//
+// A number is [sign] digits [. digits] [e|E [sign] digits] with at least one digit before the
+// exponent; blanks, tabs and line feeds may stand anywhere and are no part of it. There are no
+// hexadecimal, "inf" or "nan" forms, and the period is the decimal separator whatever the locale.
+
+constexpr bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+constexpr bool isNumberBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+// What one character is to the number being read.
+enum class NumberPart : std::uint8_t {
+    Blank, // passed over wherever it stands
+    Sign, // before the first digit
+    IntegerDigit,
+    Period,
+    FractionDigit,
+    // An exponent mark and its sign belong to the number only once an exponent digit follows;
+    // until then, the number ends with the last digit before the mark.
+    ExponentMark,
+    ExponentSign,
+    ExponentDigit,
+    // The character cannot continue the number, and no character after it can: the number is over.
+    End,
+};
+
+namespace number_grammar {
+
+enum State : std::uint8_t { Start, Sign, Int, DotFirst, Frac, ExpMark, ExpSign, Exp, Done, kStateCount };
+enum Class : std::uint8_t { Other, Digit, SignChar, PeriodChar, ExpChar, BlankChar, kClassCount };
+struct Step
+{
+    NumberPart part;
+    State state;
+};
+
+// The grammar itself; the tables below only spell it out for every state and class of character.
+constexpr Step step(State state, Class cls)
+{
+    using P = NumberPart;
+    constexpr Step end{P::End, Done};
+    if (state == Done)
+        return end;
+    if (cls == BlankChar)
+        return {P::Blank, state};
+    switch (state) {
+    case Start:
+        if (cls == SignChar)
+            return {P::Sign, Sign};
+        [[fallthrough]];
+    case Sign:
+        if (cls == Digit)
+            return {P::IntegerDigit, Int};
+        if (cls == PeriodChar)
+            return {P::Period, DotFirst}; // unlike after a digit, no exponent may follow yet
+        return end;
+    case Int:
+        if (cls == Digit)
+            return {P::IntegerDigit, Int};
+        if (cls == PeriodChar)
+            return {P::Period, Frac};
+        if (cls == ExpChar)
+            return {P::ExponentMark, ExpMark};
+        return end;
+    case DotFirst:
+    case Frac:
+        if (cls == Digit)
+            return {P::FractionDigit, Frac};
+        if (state == Frac && cls == ExpChar)
+            return {P::ExponentMark, ExpMark};
+        return end;
+    case ExpMark:
+        if (cls == SignChar)
+            return {P::ExponentSign, ExpSign};
+        [[fallthrough]];
+    case ExpSign:
+    case Exp:
+        if (cls == Digit)
+            return {P::ExponentDigit, Exp};
+        return end;
+    default:
+        return end;
+    }
+}
+
+constexpr std::array<Class, 256> kClasses = [] {
+    std::array<Class, 256> classes{};
+    classes.fill(Other);
+    for (char c = '0'; c <= '9'; ++c)
+        classes[static_cast<unsigned char>(c)] = Digit;
+    for (const char c : {'+', '-'})
+        classes[static_cast<unsigned char>(c)] = SignChar;
+    classes['.'] = PeriodChar;
+    classes['e'] = classes['E'] = ExpChar;
+    for (const char c : {' ', '\t', '\n'})
+        classes[static_cast<unsigned char>(c)] = BlankChar;
+    return classes;
+}();
+
+// One lookup a character, whatever the state: the seed of a normal is read a character at a time.
+constexpr auto kSteps = [] {
+    std::array<std::array<Step, kClassCount>, kStateCount> steps{};
+    for (int s = 0; s < kStateCount; ++s)
+        for (int c = 0; c < kClassCount; ++c)
+            steps[s][c] = step(static_cast<State>(s), static_cast<Class>(c));
+    return steps;
+}();
+
+} // namespace number_grammar
+
+// Walks the grammar one character at a time, so that callers can read a number out of a record
+// while they filter it, without building the filtered text. Once next() has returned End it
+// returns End for every character.
+class NumberGrammar
+{
+public:
+    constexpr NumberPart next(char c)
+    {
+        const number_grammar::Step step =
+            number_grammar::kSteps[m_state][number_grammar::kClasses[static_cast<unsigned char>(c)]];
+        m_state = step.state;
+        return step.part;
+    }
+
+    // Whether the number stands in its integer part, where a digit leaves the grammar as it is:
+    // callers may take such digits without a step each.
+    constexpr bool inInteger() const { return m_state == number_grammar::Int; }
+
+    // For a run of digits taken at once: true, with the grammar moved into the integer part, when
+    // every one of them is an integer digit here (before any digit, after the sign or among the
+    // integer digits); false, with nothing changed, anywhere else.
+    constexpr bool takeIntegerRun()
+    {
+        using namespace number_grammar;
+        if (m_state != Start && m_state != Sign && m_state != Int)
+            return false;
+        m_state = Int;
+        return true;
+    }
+
+private:
+    number_grammar::State m_state = number_grammar::Start;
+};
+
+// Where from_chars is to start on a text that starts like a plain number (an optional sign, then
+// a digit, or a period and a digit), or nullptr for any other text: from_chars takes a minus sign
+// but no plus. On such a text, as long as it holds no blank, from_chars reads exactly the number
+// this grammar reads, and faster; its own further forms (inf, nan, none of ours) start with a
+// letter and are kept out.
+constexpr const char* plainNumberStart(const char* first, const char* last)
+{
+    if (first == last)
+        return nullptr;
+    const bool sign = *first == '+' || *first == '-';
+    const char* const digits = first + sign;
+    if (digits != last &&
+        (isDigit(*digits) || (*digits == '.' && digits + 1 != last && isDigit(digits[1]))))
+        return first + (*first == '+');
+    return nullptr;
+}
+
+} // namespace jf
