@@ -1,14 +1,9 @@
 // jitterform-cli: the Convert command without a window. The options stand for the window's
 // controls, progress goes to stderr, and Ctrl-C or SIGTERM cancel as the Cancel button would.
 
+#include "cli/options.h"
 #include "engine/command.h"
-#include "engine/version.h"
-#include "path/filedescriptor.h"
-#include "text/casemap.h"
 #include "text/number.h"
-
-#include <QCommandLineParser>
-#include <QStringList>
 
 #include <atomic>
 #include <chrono>
@@ -22,11 +17,7 @@
 namespace {
 
 using namespace jf;
-
-constexpr int kExitDone = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+using namespace jf::cli;
 
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -37,29 +28,13 @@ extern "C" void onInterrupt(int)
     CancelRequested.store(kTrue);
 }
 
-struct Settings
-{
-    std::string source;
-    std::string destination;
-    std::string intensity = "0.1";
-    int algorithm = White;
-    bool axes[3] = {true, true, true};
-    bool normals = false;
-    bool split = false;
-    std::optional<std::int32_t> day;
-    bool force = false;
-    bool keepSource = false;
-    bool quiet = false;
-    int workers = -1;
-};
-
 class CliOptions : public ConversionOptions
 {
 public:
-    explicit CliOptions(Settings& settings) : m_settings(settings) {}
-    std::string sourceText() const override { return m_settings.source; }
-    std::string destinationText() const override { return m_settings.destination; }
-    void setDestinationText(std::string_view text) override { m_settings.destination = text; }
+    CliOptions(const Settings& settings, FileJob file) : m_settings(settings), m_file(std::move(file)) {}
+    std::string sourceText() const override { return m_file.source; }
+    std::string destinationText() const override { return m_file.destination; }
+    void setDestinationText(std::string_view text) override { m_file.destination = text; }
     std::string intensityText() const override { return m_settings.intensity; }
     int algorithmIndex() const override { return m_settings.algorithm; }
     int xValue() const override { return m_settings.axes[0] ? Checked : Unchecked; }
@@ -69,7 +44,8 @@ public:
     int splitValue() const override { return m_settings.split ? Checked : Unchecked; }
 
 private:
-    Settings& m_settings;
+    const Settings& m_settings;
+    FileJob m_file;
 };
 
 // The phase and a percentage on stderr, a few times a second, when stderr is a terminal.
@@ -154,31 +130,6 @@ private:
     bool m_force;
 };
 
-// Arguments are bytes: decoding them as Latin-1 keeps every byte of a path that is not UTF-8.
-std::string bytes(const QString& text)
-{
-    return text.toLatin1().toStdString();
-}
-
-std::string absolute(const std::string& path)
-{
-    if (!path.empty() && path.front() == '/')
-        return path;
-    std::string cwd(4096, '\0');
-    while (!::getcwd(cwd.data(), cwd.size()))
-        cwd.resize(cwd.size() * 2);
-    cwd.resize(std::char_traits<char>::length(cwd.c_str()));
-    return cwd == "/" ? "/" + path : cwd + "/" + path;
-}
-
-std::string proposedDestination(const std::string& source)
-{
-    FileDescriptor descriptor;
-    descriptor.Split(source);
-    descriptor.setFile(descriptor.File() + "_n");
-    return toLowerText(descriptor.Path());
-}
-
 std::string formatted(double value)
 {
     char buffer[kPrintedNumberMax];
@@ -207,123 +158,9 @@ void printSummary(const CommandOutcome& outcome, double seconds)
         std::cout << "The source was left as it is: " << outcome.check.keptReason << ".\n";
 }
 
-int usageError(const QString& message)
+int runOne(const Settings& settings, const FileJob& file)
 {
-    std::cerr << "jitterform-cli: " << message.toStdString() << "\nTry 'jitterform-cli --help'.\n";
-    return kExitUsage;
-}
-
-} // namespace
-
-int main(int argc, char* argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLatin1(argv[i]);
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Adds seeded noise to the vertices (and, on request, the normals) of a "
-                                     "Wavefront OBJ mesh, and splits its quads on request.");
-    const QCommandLineOption intensity({"i", "intensity"}, "The intensity text, as typed into the window.",
-                                       "X", "0.1");
-    const QCommandLineOption type({"t", "type"}, "white, squared or cubic.", "NAME", "white");
-    const QCommandLineOption axes({"a", "axes"}, "The axes that get noise, e.g. xz; \"none\" for none.",
-                                  "AXES", "xyz");
-    const QCommandLineOption normals({"n", "normals"}, "Add noise to normals.");
-    const QCommandLineOption split({"s", "split-quads"}, "Split four-cornered faces.");
-    const QCommandLineOption day("day", "Use day number N instead of today's, for reproducible output.", "N");
-    const QCommandLineOption force({"f", "force"}, "Replace an existing destination without asking.");
-    const QCommandLineOption keep("keep-source", "Leave the source file as it is (same output).");
-    const QCommandLineOption quiet({"q", "quiet"}, "No progress and no summary.");
-    const QCommandLineOption threads("threads",
-                                     "Helper threads for the number work: 0 for none (default: one "
-                                     "when there is a second core). The output is the same.",
-                                     "N");
-    const QCommandLineOption version("version", "Print the version.");
-    parser.addOptions({intensity, type, axes, normals, split, day, force, keep, quiet, threads, version});
-    parser.addHelpOption();
-    parser.addPositionalArgument("SOURCE", "The OBJ file to roughen.");
-    parser.addPositionalArgument(
-        "DESTINATION", "The file to write; default: SOURCE with _n added to its name.", "[DESTINATION]");
-    if (!parser.parse(arguments))
-        return usageError(parser.errorText());
-    if (parser.isSet("help")) {
-        // Without an application object the parser cannot know the program's name.
-        std::cout << parser.helpText()
-                         .replace(QStringLiteral("<executable_name>"), QStringLiteral("jitterform-cli"))
-                         .toStdString();
-        return kExitDone;
-    }
-    if (parser.isSet(version)) {
-        std::cout << versionCaption() << '\n';
-        return kExitDone;
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty() || positional.size() > 2)
-        return usageError(positional.isEmpty() ? "A SOURCE file is needed." : "Too many arguments.");
-
-    Settings settings;
-    settings.source = absolute(bytes(positional[0]));
-    if (positional.size() == 2) {
-        const std::string destination = bytes(positional[1]);
-        // A bare name goes through as typed, so that it lands beside the source as in the window.
-        settings.destination =
-            destination.find('/') == std::string::npos ? destination : absolute(destination);
-    } else {
-        settings.destination = proposedDestination(settings.source);
-    }
-    settings.intensity = bytes(parser.value(intensity));
-    const QString shape = parser.value(type).toLower();
-    if (shape == "white")
-        settings.algorithm = White;
-    else if (shape == "squared")
-        settings.algorithm = Squared;
-    else if (shape == "cubic")
-        settings.algorithm = Cubic;
-    else
-        return usageError("Unknown noise type \"" + parser.value(type) + "\": white, squared or cubic.");
-    const QString axisText = parser.value(axes).toLower();
-    if (axisText != "none") {
-        settings.axes[0] = settings.axes[1] = settings.axes[2] = false;
-        for (const QChar c : axisText) {
-            if (c != 'x' && c != 'y' && c != 'z')
-                return usageError("Unknown axes \"" + parser.value(axes) +
-                                  "\": letters x, y and z, or none.");
-            settings.axes[c.unicode() - 'x'] = true;
-        }
-        if (axisText.isEmpty())
-            return usageError("No axes given: letters x, y and z, or none.");
-    } else {
-        settings.axes[0] = settings.axes[1] = settings.axes[2] = false;
-    }
-    settings.normals = parser.isSet(normals);
-    settings.split = parser.isSet(split);
-    if (parser.isSet(day)) {
-        bool ok = false;
-        const int value = parser.value(day).toInt(&ok);
-        if (!ok)
-            return usageError("The day number \"" + parser.value(day) + "\" is not a whole number.");
-        settings.day = value;
-    }
-    if (parser.isSet(threads)) {
-        bool ok = false;
-        settings.workers = parser.value(threads).toInt(&ok);
-        if (!ok || settings.workers < 0 || settings.workers > 64)
-            return usageError("The number of threads \"" + parser.value(threads) + "\" is not from 0 to 64.");
-    }
-    settings.force = parser.isSet(force);
-    settings.keepSource = parser.isSet(keep);
-    settings.quiet = parser.isSet(quiet);
-
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
-    CliOptions options(settings);
+    CliOptions options(settings, file);
     CliStatus status(!settings.quiet && ::isatty(STDERR_FILENO));
     CliEvents events;
     CliPrompts prompts(settings.force);
@@ -353,4 +190,32 @@ int main(int argc, char* argv[])
     if (!settings.quiet)
         printSummary(outcome, seconds);
     return g_interrupted.load() ? kExitInterrupted : kExitDone;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    ReadOutcome read = readOptions(argumentList(argc, argv));
+    if (const int* status = std::get_if<int>(&read))
+        return *status;
+    const Settings& settings = std::get<Settings>(read);
+
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    int exitStatus = kExitDone;
+    for (const FileJob& file : settings.files) {
+        const int status = runOne(settings, file);
+        if (status != kExitDone)
+            exitStatus = status;
+        if (status == kExitInterrupted)
+            break;
+    }
+    return exitStatus;
 }
