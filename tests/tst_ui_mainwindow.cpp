@@ -339,6 +339,8 @@ private slots:
             QCOMPARE(window->txtSource->text(), lower(path(source)));
             QCOMPARE(window->txtDestination->text(), lower(path(destination)));
         }
+        // Closed outside an event loop, the window's end of the program would end the next test's.
+        QObject::disconnect(window.get(), &frmMain1::unloaded, qApp, nullptr);
         QVERIFY(window->close());
         // As after a drop, the dialogs open in the file's folder from then on.
         const QString remembered = source.isEmpty() ? path(QStringLiteral("Before"))
