@@ -105,12 +105,11 @@ ReadOutcome readOptions(const QStringList& arguments, const std::vector<OptionGr
                                   "Convert N files at once (default: the number of cores). A file's "
                                   "output is the same as when it is converted alone.",
                                   "N");
-    const QCommandLineOption json("json",
-                                  "Print one JSON object per file on stdout, one per line: source, "
-                                  "destination, status, error, vertices, normals, quadsSplit, "
-                                  "smallestExtent, intensity, amplitude, day, seconds; status is "
-                                  "done, failed, cancelled or not started. The other messages go "
-                                  "to stderr.");
+    const QCommandLineOption json("json", "Print one JSON object per file on stdout, one per line: source, "
+                                          "destination, status, error, vertices, normals, quadsSplit, "
+                                          "smallestExtent, intensity, amplitude, day, seconds; status is "
+                                          "done, failed, cancelled or not started. The other messages go "
+                                          "to stderr.");
     const QCommandLineOption version("version", "Print the version.");
     parser.addOptions({intensity, type, axes, normals, split, day, force, keep, quiet, threads, outputDir,
                        jobs, json, version});
@@ -161,7 +160,8 @@ ReadOutcome readOptions(const QStringList& arguments, const std::vector<OptionGr
         if (positional.size() == 2) {
             const std::string destination = bytes(positional[1]);
             // A bare name goes through as typed, so that it lands beside the source as in the window.
-            file.destination = destination.find('/') == std::string::npos ? destination : absolute(destination);
+            file.destination =
+                destination.find('/') == std::string::npos ? destination : absolute(destination);
         } else {
             file.destination = proposedDestination(file.source);
         }

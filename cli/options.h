@@ -50,8 +50,8 @@ struct Settings
     bool keepSource = false;
     bool quiet = false;
     bool json = false;
-    int workers = -1;     // --threads; negative when not given
-    unsigned jobs = 0;    // --jobs; 0 when not given
+    int workers = -1;      // --threads; negative when not given
+    unsigned jobs = 0;     // --jobs; 0 when not given
     std::string outputDir; // --output-dir, absolute; empty when not given
 };
 

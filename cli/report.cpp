@@ -62,7 +62,8 @@ std::string summaryLine(const FileResult& result)
 
 std::string keptSourceLine(const FileResult& result)
 {
-    return result.keptReason.empty() ? std::string() : "The source was left as it is: " + result.keptReason + ".";
+    return result.keptReason.empty() ? std::string()
+                                     : "The source was left as it is: " + result.keptReason + ".";
 }
 
 QByteArray jsonLine(const FileResult& result)

@@ -303,7 +303,7 @@ private slots:
     {
         // Those left after Qt's own, the program's name first; @ is the test's folder.
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("source");        // relative to the test's folder; empty: none taken
+        QTest::addColumn<QString>("source"); // relative to the test's folder; empty: none taken
         QTest::addColumn<QString>("destination");
         const QString models = QStringLiteral("Models/");
         QTest::newRow("no file") << QStringList{"jitterform"} << QString() << QString();
@@ -316,7 +316,8 @@ private slots:
         QTest::newRow("missing") << QStringList{"jitterform", models + "gone.obj"} << QString() << QString();
         QTest::newRow("a folder named like a mesh")
             << QStringList{"jitterform", models + "mesh.obj"} << QString() << QString();
-        QTest::newRow("not an OBJ") << QStringList{"jitterform", models + "notes.txt"} << QString() << QString();
+        QTest::newRow("not an OBJ") << QStringList{"jitterform", models + "notes.txt"} << QString()
+                                    << QString();
     }
     void openWith()
     {
