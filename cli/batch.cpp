@@ -103,14 +103,20 @@ std::uint64_t sizeOnDisk(const std::string& source)
 class FileProgress : public StatusView
 {
 public:
-    FileProgress(std::uint64_t bytes, std::atomic<std::uint64_t>& done) : m_bytes(bytes), m_done(done) {}
+    // With the source kept, the format check does not read it.
+    FileProgress(std::uint64_t bytes, bool checked, std::atomic<std::uint64_t>& done)
+        : m_bytes(bytes), m_phases(checked ? 3 : 2), m_done(done)
+    {
+    }
     void setCaption(std::string_view) override {}
     std::string label() const override { return m_label; }
     void setLabel(std::string_view text) override
     {
         m_label = text;
         // The format check, the scan for extents and the noise pass each read the whole source.
-        m_phase = m_label.rfind("adding noise", 0) == 0 ? 2 : m_label.rfind("scan", 0) == 0 ? 1 : 0;
+        m_phase = m_label.rfind("adding noise", 0) == 0 ? m_phases - 1
+                  : m_label.rfind("scan", 0) == 0       ? m_phases - 2
+                                                        : 0;
     }
     void setMin(float value) override { m_min = value; }
     void setMax(float value) override { m_max = value; }
@@ -118,8 +124,8 @@ public:
     {
         const double span = double(m_max) - double(m_min);
         const double part = span > 0 ? std::clamp((double(value) - double(m_min)) / span, 0.0, 1.0) : 0.0;
-        const auto bytes = std::uint64_t(double(m_bytes) * (m_phase + part) / 3.0);
-        // Never backwards: a phase that is skipped leaves the share where it was.
+        const auto bytes = std::uint64_t(double(m_bytes) * (m_phase + part) / m_phases);
+        // Never backwards, should a phase report less than one before it.
         if (bytes > m_done.load(std::memory_order_relaxed))
             m_done.store(bytes, std::memory_order_relaxed);
     }
@@ -128,6 +134,7 @@ public:
 
 private:
     std::uint64_t m_bytes;
+    int m_phases;
     std::atomic<std::uint64_t>& m_done;
     std::string m_label;
     int m_phase = 0;
@@ -201,7 +208,7 @@ int runBatch(const Settings& settings)
             const std::size_t i = next.fetch_add(1);
             if (i >= count)
                 break;
-            FileProgress status(sizes[i], progress[i]);
+            FileProgress status(sizes[i], !settings.keepSource, progress[i]);
             BatchPrompts prompts(settings.force);
             FileResult result = runFile(settings, files[i], workers, status, prompts);
             std::lock_guard lock(shared.mutex);
