@@ -7,7 +7,9 @@
 //
 // It needs desktop OpenGL 2.1 with GLSL 1.20 and nothing else, and it does not know who made the
 // context: every function is looked up through the callback given to initialize(), so the same
-// code runs in the window's widget and in a headless context.
+// code runs in the window's widget and in a headless context. The framebuffer needs a depth buffer.
+// Every call that touches the graphics card (all but the setters of flags and bounds()) expects the
+// context of initialize() to be current; before initialize() succeeds they do nothing.
 
 #include "render/camera.h"
 
