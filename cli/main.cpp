@@ -1,6 +1,7 @@
 // jitterform-cli: the Convert command without a window. The options stand for the window's
 // controls, progress goes to stderr, and Ctrl-C or SIGTERM cancel as the Cancel button would.
 
+#include "cli/previewcommand.h"
 #include "engine/command.h"
 #include "engine/version.h"
 #include "path/filedescriptor.h"
@@ -10,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -240,7 +242,14 @@ int main(int argc, char* argv[])
                                      "when there is a second core). The output is the same.",
                                      "N");
     const QCommandLineOption version("version", "Print the version.");
-    parser.addOptions({intensity, type, axes, normals, split, day, force, keep, quiet, threads, version});
+    const QCommandLineOption preview("preview",
+                                     "Render the preview's Before/After picture of SOURCE to FILE.png "
+                                     "with the noise options given, instead of converting. Needs no display.",
+                                     "FILE.png");
+    const QCommandLineOption size("size", "The size of the --preview picture (default 1600x800).", "WxH",
+                                  "1600x800");
+    parser.addOptions({intensity, type, axes, normals, split, day, force, keep, quiet, threads, version, preview,
+                       size});
     parser.addHelpOption();
     parser.addPositionalArgument("SOURCE", "The OBJ file to roughen.");
     parser.addPositionalArgument(
@@ -314,6 +323,25 @@ int main(int argc, char* argv[])
     settings.force = parser.isSet(force);
     settings.keepSource = parser.isSet(keep);
     settings.quiet = parser.isSet(quiet);
+
+    if (parser.isSet(preview)) {
+        if (positional.size() != 1)
+            return usageError("--preview takes one SOURCE file.");
+        PreviewRequest request;
+        request.source = settings.source;
+        request.picture = absolute(bytes(parser.value(preview)));
+        if (!parsePictureSize(bytes(parser.value(size)), request.width, request.height))
+            return usageError("The size \"" + parser.value(size) + "\" is not WIDTHxHEIGHT, each from 16 to 8192.");
+        request.settings.intensityText = settings.intensity;
+        request.settings.algorithm = settings.algorithm;
+        std::copy(std::begin(settings.axes), std::end(settings.axes), std::begin(request.settings.axes));
+        request.settings.split = settings.split;
+        const double fixed = settings.day ? double(*settings.day) : 0.0;
+        request.settings.daySeed = DaySeed(settings.day ? DayClock([fixed] { return fixed; }) : DayClock(systemOleDate));
+        request.force = settings.force;
+        request.quiet = settings.quiet;
+        return runPreviewCommand(request);
+    }
 
     struct sigaction action
     {
