@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
+packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev libegl-dev libegl-mesa0
+          libgl1-mesa-dri
           xvfb xauth python3 clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
