@@ -3,6 +3,7 @@
 
 #include "cli/filerun.h"
 #include "cli/options.h"
+#include "cli/previewcommand.h"
 #include "cli/run.h"
 
 #include <variant>
@@ -10,10 +11,13 @@
 int main(int argc, char* argv[])
 {
     using namespace jf::cli;
-    const ReadOutcome read = readOptions(argumentList(argc, argv));
+    jf::PreviewChoice preview;
+    const ReadOutcome read = readOptions(argumentList(argc, argv), {jf::previewOptions(preview)});
     if (const int* status = std::get_if<int>(&read))
         return *status;
     const Settings& settings = std::get<Settings>(read);
+    if (!preview.picture.empty())
+        return jf::runPreviewCommand(jf::previewRequest(settings, preview));
     installInterruptHandlers();
     return settings.batch ? runBatch(settings) : runSingle(settings);
 }
