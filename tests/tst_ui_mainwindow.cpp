@@ -297,6 +297,58 @@ private slots:
         QCOMPARE(stored(QStringLiteral("Path")), upper(path(QStringLiteral("Models"))));
     }
 
+    // "Open with" in a file manager starts the program with the file, which fills the boxes as a
+    // drop of it would; a name that is no mesh leaves the window as it starts without one.
+    void openWith_data()
+    {
+        // Those left after Qt's own, the program's name first; @ is the test's folder.
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("source"); // relative to the test's folder; empty: none taken
+        QTest::addColumn<QString>("destination");
+        const QString models = QStringLiteral("Models/");
+        QTest::newRow("no file") << QStringList{"jitterform"} << QString() << QString();
+        QTest::newRow("relative") << QStringList{"jitterform", models + "Cube.OBJ"} << models + "Cube.OBJ"
+                                  << models + "Cube_n.OBJ";
+        QTest::newRow("absolute") << QStringList{"jitterform", "@/" + models + "Cube.OBJ"}
+                                  << models + "Cube.OBJ" << models + "Cube_n.OBJ";
+        QTest::newRow("a dash after --") << QStringList{"jitterform", "--", "-dash.obj"} << "-dash.obj"
+                                         << "-dash_n.obj";
+        QTest::newRow("missing") << QStringList{"jitterform", models + "gone.obj"} << QString() << QString();
+        QTest::newRow("a folder named like a mesh")
+            << QStringList{"jitterform", models + "mesh.obj"} << QString() << QString();
+        QTest::newRow("not an OBJ") << QStringList{"jitterform", models + "notes.txt"} << QString()
+                                    << QString();
+    }
+    void openWith()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Models/mesh.obj")));
+        for (const char* name : {"Models/Cube.OBJ", "Models/notes.txt", "-dash.obj"})
+            QVERIFY(writeAll(path(QString::fromLatin1(name)), "v 0 0 0\n"));
+        store(QStringLiteral("Path"), upper(path(QStringLiteral("Before"))));
+        arguments.replaceInStrings(QStringLiteral("@"), m_dir->path());
+        const QString folder = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        const std::unique_ptr<frmMain1> window = jf::Main(m_fakes->services(), jf::fileToOpen(arguments));
+        QVERIFY(QDir::setCurrent(folder));
+        if (source.isEmpty()) {
+            QVERIFY2(window->txtSource->text().isEmpty() && window->txtDestination->text().isEmpty(),
+                     qPrintable(window->txtSource->text()));
+        } else {
+            QCOMPARE(window->txtSource->text(), lower(path(source)));
+            QCOMPARE(window->txtDestination->text(), lower(path(destination)));
+        }
+        // Closed outside an event loop, the window's end of the program would end the next test's.
+        QObject::disconnect(window.get(), &frmMain1::unloaded, qApp, nullptr);
+        QVERIFY(window->close());
+        // As after a drop, the dialogs open in the file's folder from then on.
+        const QString remembered = source.isEmpty() ? path(QStringLiteral("Before"))
+                                                    : QDir::cleanPath(path(QFileInfo(source).path()));
+        QCOMPARE(stored(QStringLiteral("Path")), upper(remembered));
+    }
+
     void splashAtStart()
     {
         QElapsedTimer clock;

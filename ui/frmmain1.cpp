@@ -162,13 +162,18 @@ bool selectsOnFocus(Qt::FocusReason reason)
            reason != Qt::MenuBarFocusReason;
 }
 
+bool isObjFile(const QString& path)
+{
+    return path.endsWith(QLatin1String(".obj"), Qt::CaseInsensitive) && QFileInfo(path).isFile();
+}
+
 QString droppedObjFile(const QMimeData* mime)
 {
     if (mime == nullptr || !mime->hasUrls())
         return {};
     for (const QUrl& url : mime->urls()) {
         const QString path = url.toLocalFile();
-        if (path.endsWith(QLatin1String(".obj"), Qt::CaseInsensitive) && QFileInfo(path).isFile())
+        if (isObjFile(path))
             return path;
     }
     return {};
@@ -439,6 +444,20 @@ void frmMain1::dropEvent(QDropEvent* event)
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
+    takeDropped(path);
+}
+
+bool frmMain1::openFile(const QString& path)
+{
+    const QString file = QFileInfo(path).absoluteFilePath();
+    if (path.isEmpty() || !isObjFile(file))
+        return false;
+    takeDropped(file);
+    return true;
+}
+
+void frmMain1::takeDropped(const QString& path)
+{
     // As if picked in the source's dialog: the folder is remembered too.
     m_dialogFileName = path;
     takeSource(path);

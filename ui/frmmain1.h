@@ -85,6 +85,11 @@ public:
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
+    // A file named when the program starts, as a file manager's "Open with" names it, taken as a
+    // dropped one: an existing .obj file becomes the source and proposes the destination. A relative
+    // path is taken from the current folder. Any other path changes nothing and gives false.
+    bool openFile(const QString& path);
+
 signals:
     // The window has closed and stored its settings: the program ends.
     void unloaded();
@@ -117,6 +122,7 @@ private:
 
     std::optional<QString> browse(FileDialog::Mode mode);
     void takeSource(const QString& path);
+    void takeDropped(const QString& path);
     frmStatus& statusWindow();
 
     UiServices m_services;

@@ -5,9 +5,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+
+#include <cstdio>
 
 namespace jf {
 
@@ -31,7 +34,7 @@ void paintNow(QWidget* window)
 
 } // namespace
 
-std::unique_ptr<frmMain1> Main(const UiServices& services)
+std::unique_ptr<frmMain1> Main(const UiServices& services, const QString& openWith)
 {
     auto* splash = new frmSplash(services);
     splash->setAttribute(Qt::WA_DeleteOnClose);
@@ -46,9 +49,18 @@ std::unique_ptr<frmMain1> Main(const UiServices& services)
     // or an About box whose modal loop this ends too.
     QObject::connect(window.get(), &frmMain1::unloaded, qApp, [] { QCoreApplication::exit(0); });
     window->show();
+    if (!openWith.isEmpty() && !window->openFile(openWith))
+        std::fprintf(stderr, "jitterform: no OBJ file at %s; the window starts without it.\n",
+                     QFile::encodeName(openWith).constData());
     // The splash stays above the main window; the stay-on-top hint needs a window manager to honour it.
     splash->raise();
     return window;
+}
+
+QString fileToOpen(const QStringList& arguments)
+{
+    const qsizetype first = arguments.value(1) == QLatin1String("--") ? 2 : 1;
+    return arguments.value(first);
 }
 
 } // namespace jf
