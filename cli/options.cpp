@@ -123,7 +123,7 @@ ReadOutcome readOptions(const QStringList& arguments, const std::vector<OptionGr
                                  "[DESTINATION]");
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet("help")) {
+    if (parser.isSet("help") || parser.isSet("help-all")) {
         // Without an application object the parser cannot know the program's name.
         std::cout << parser.helpText()
                          .replace(QStringLiteral("<executable_name>"), QStringLiteral("jitterform-cli"))
