@@ -240,7 +240,7 @@ private slots:
         // A second run would have found the destination that the first one writes, and asked about it.
         QCOMPARE(m_fakes->messages.shown.size(), 0);
         QVERIFY(window->cmdConvert->isEnabled());
-        QCOMPARE(phases, (QStringList{kCheck, kScan, kNoise}));
+        QVERIFY2(phases == (QStringList{kCheck, kScan, kNoise}), qPrintable(phases.join(QStringLiteral(" | "))));
         QVERIFY2(!window->status()->isVisible(), "the status window is hidden after the run");
         QCOMPARE(window->status()->windowTitle(), QStringLiteral("Convert"));
         QCOMPARE(readAll(path(QStringLiteral("Cube.obj"))), m_mesh); // in normal form, so left as it was
