@@ -145,11 +145,13 @@ constexpr const char* plainNumberStart(const char* first, const char* last)
 {
     if (first == last)
         return nullptr;
-    const bool sign = *first == '+' || *first == '-';
-    const char* const digits = first + sign;
-    if (digits != last && (isDigit(*digits) || (*digits == '.' && digits + 1 != last && isDigit(digits[1]))))
-        return first + (*first == '+');
-    return nullptr;
+    if (isDigit(*first))
+        return first; // nearly every field: one test
+    const bool plus = *first == '+';
+    const char* p = plus || *first == '-' ? first + 1 : first;
+    if (p != last && *p == '.')
+        ++p;
+    return p != last && isDigit(*p) ? first + plus : nullptr;
 }
 
 } // namespace jf
