@@ -37,6 +37,7 @@ private slots:
         row("plain", "1.5", 1.5);
         row("leading plus", "+1", 1.0);
         row("negative leading period", "-.25", -0.25);
+        row("plus then leading period", "+.5", 0.5);
         row("exponent with sign", "2.e+1", 20.0);
         row("e and sign without digits are not part of it", "7e-x", 7.0);
         row("a sign after the digits stops", "3.1+e2", 3.1);
@@ -45,6 +46,7 @@ private slots:
         row("no number", "inf", 0.0);
         row("period then exponent", ".e5", 0.0);
         row("double sign", "+-1", 0.0);
+        row("sign and period alone", "-.", 0.0);
         row("second period stops", "1.2.3", 1.2);
         row("a NUL byte stops",
             QByteArray("2\0"

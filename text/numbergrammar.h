@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 
 namespace jf {
 
@@ -25,7 +26,7 @@ constexpr bool isNumberBlank(char c)
 // What one character is to the number being read.
 enum class NumberPart : std::uint8_t {
     Blank, // passed over wherever it stands
-    Sign, // before the first digit
+    Sign,  // before the first digit
     IntegerDigit,
     Period,
     FractionDigit,
@@ -40,83 +41,62 @@ enum class NumberPart : std::uint8_t {
 
 namespace number_grammar {
 
-enum State : std::uint8_t { Start, Sign, Int, DotFirst, Frac, ExpMark, ExpSign, Exp, Done, kStateCount };
-enum Class : std::uint8_t { Other, Digit, SignChar, PeriodChar, ExpChar, BlankChar, kClassCount };
+enum State : std::uint8_t { Start, Signed, Int, Dot, Frac, Mark, MarkSign, Exp, Done, kStateCount };
+// The first four are the characters a number is made of, in the columns of kGrammar.
+enum Class : std::uint8_t { Digit, SignChar, PeriodChar, ExpChar, Other, BlankChar, kClassCount };
 struct Step
 {
     NumberPart part;
     State state;
 };
 
-// The grammar itself; the tables below only spell it out for every state and class of character.
-constexpr Step step(State state, Class cls)
-{
-    using P = NumberPart;
-    constexpr Step end{P::End, Done};
-    if (state == Done)
-        return end;
-    if (cls == BlankChar)
-        return {P::Blank, state};
-    switch (state) {
-    case Start:
-        if (cls == SignChar)
-            return {P::Sign, Sign};
-        [[fallthrough]];
-    case Sign:
-        if (cls == Digit)
-            return {P::IntegerDigit, Int};
-        if (cls == PeriodChar)
-            return {P::Period, DotFirst}; // unlike after a digit, no exponent may follow yet
-        return end;
-    case Int:
-        if (cls == Digit)
-            return {P::IntegerDigit, Int};
-        if (cls == PeriodChar)
-            return {P::Period, Frac};
-        if (cls == ExpChar)
-            return {P::ExponentMark, ExpMark};
-        return end;
-    case DotFirst:
-    case Frac:
-        if (cls == Digit)
-            return {P::FractionDigit, Frac};
-        if (state == Frac && cls == ExpChar)
-            return {P::ExponentMark, ExpMark};
-        return end;
-    case ExpMark:
-        if (cls == SignChar)
-            return {P::ExponentSign, ExpSign};
-        [[fallthrough]];
-    case ExpSign:
-    case Exp:
-        if (cls == Digit)
-            return {P::ExponentDigit, Exp};
-        return end;
-    default:
-        return end;
-    }
-}
+using enum NumberPart;
+constexpr Step kEnd{End, Done};
+// The grammar itself: what a digit, a sign, a period and an e or E are in each state. Any other
+// character ends the number; blanks are passed over until it has ended.
+// clang-format off
+constexpr Step kGrammar[kStateCount][4] = {
+    //              digit                  sign                      period          e or E
+    /* Start */    {{IntegerDigit, Int},   {Sign, Signed},           {Period, Dot},  kEnd},
+    /* Signed */   {{IntegerDigit, Int},   kEnd,                     {Period, Dot},  kEnd},
+    /* Int */      {{IntegerDigit, Int},   kEnd,                     {Period, Frac}, {ExponentMark, Mark}},
+    // A period before any digit is a number only with a digit after it, and only then may an
+    // exponent come.
+    /* Dot */      {{FractionDigit, Frac}, kEnd,                     kEnd,           kEnd},
+    /* Frac */     {{FractionDigit, Frac}, kEnd,                     kEnd,           {ExponentMark, Mark}},
+    /* Mark */     {{ExponentDigit, Exp},  {ExponentSign, MarkSign}, kEnd,           kEnd},
+    /* MarkSign */ {{ExponentDigit, Exp},  kEnd,                     kEnd,           kEnd},
+    /* Exp */      {{ExponentDigit, Exp},  kEnd,                     kEnd,           kEnd},
+    /* Done */     {kEnd,                  kEnd,                     kEnd,           kEnd},
+};
+// clang-format on
 
 constexpr std::array<Class, 256> kClasses = [] {
     std::array<Class, 256> classes{};
     classes.fill(Other);
-    for (char c = '0'; c <= '9'; ++c)
-        classes[static_cast<unsigned char>(c)] = Digit;
-    for (const char c : {'+', '-'})
-        classes[static_cast<unsigned char>(c)] = SignChar;
-    classes['.'] = PeriodChar;
-    classes['e'] = classes['E'] = ExpChar;
-    for (const char c : {' ', '\t', '\n'})
-        classes[static_cast<unsigned char>(c)] = BlankChar;
+    const auto set = [&](std::initializer_list<char> chars, Class cls) {
+        for (const char c : chars)
+            classes[static_cast<unsigned char>(c)] = cls;
+    };
+    set({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}, Digit);
+    set({'+', '-'}, SignChar);
+    set({'.'}, PeriodChar);
+    set({'e', 'E'}, ExpChar);
+    set({' ', '\t', '\n'}, BlankChar);
     return classes;
 }();
 
-// One lookup a character, whatever the state: the seed of a normal is read a character at a time.
+// The grammar spelled out for every class of character, so that a step is one lookup: the seed of
+// a normal is read a character at a time.
 constexpr auto kSteps = [] {
     std::array<std::array<Step, kClassCount>, kStateCount> steps{};
-    for (int s = 0; s < kStateCount; ++s)
-        for (int c = 0; c < kClassCount; ++c)
-            steps[s][c] = step(static_cast<State>(s), static_cast<Class>(c));
+    for (int s = 0; s < kStateCount; ++s) {
+        const auto state = static_cast<State>(s);
+        for (int c = 0; c < 4; ++c)
+            steps[s][c] = kGrammar[s][c];
+        steps[s][Other] = kEnd;
+        steps[s][BlankChar] = state == Done ? kEnd : Step{Blank, state};
+    }
     return steps;
 }();
 
@@ -146,7 +126,7 @@ public:
     constexpr bool takeIntegerRun()
     {
         using namespace number_grammar;
-        if (m_state != Start && m_state != Sign && m_state != Int)
+        if (m_state != Start && m_state != Signed && m_state != Int)
             return false;
         m_state = Int;
         return true;
@@ -165,12 +145,13 @@ constexpr const char* plainNumberStart(const char* first, const char* last)
 {
     if (first == last)
         return nullptr;
-    const bool sign = *first == '+' || *first == '-';
-    const char* const digits = first + sign;
-    if (digits != last &&
-        (isDigit(*digits) || (*digits == '.' && digits + 1 != last && isDigit(digits[1]))))
-        return first + (*first == '+');
-    return nullptr;
+    if (isDigit(*first))
+        return first; // nearly every field: one test
+    const bool plus = *first == '+';
+    const char* p = plus || *first == '-' ? first + 1 : first;
+    if (p != last && *p == '.')
+        ++p;
+    return p != last && isDigit(*p) ? first + plus : nullptr;
 }
 
 } // namespace jf
