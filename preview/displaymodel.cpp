@@ -100,7 +100,7 @@ class Cancelled
 {
 };
 
-// The cells of the vertices read lately, one for each of a few thousand hashes: a vertex is
+// The cells of the vertices read lately, one for each of a thousand hashes: a vertex is
 // mostly in the cell of one a little before it.
 class RecentCells
 {
@@ -115,8 +115,8 @@ public:
     void clear() { m_entries.assign(kSize, Entry{~std::uint64_t(0), 0}); }
 
 private:
-    static constexpr std::size_t kSize = 4096;
-    static std::size_t slot(std::uint64_t code) { return std::size_t(preview::mixBits(code) >> 52); }
+    static constexpr std::size_t kSize = 1024;
+    static std::size_t slot(std::uint64_t code) { return std::size_t(preview::mixBits(code) >> 54); }
     struct Entry
     {
         std::uint64_t code;
@@ -134,7 +134,7 @@ public:
     void push(std::uint32_t cell)
     {
         if ((m_size & kBlockMask) == 0)
-            m_blocks.push_back(std::make_unique<std::uint32_t[]>(kBlockMask + 1));
+            m_blocks.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(kBlockMask + 1));
         m_blocks.back()[m_size & kBlockMask] = cell;
         ++m_size;
     }
@@ -149,7 +149,7 @@ public:
     }
 
 private:
-    static constexpr int kBlockBits = 20;
+    static constexpr int kBlockBits = 16;
     static constexpr std::uint64_t kBlockMask = (std::uint64_t(1) << kBlockBits) - 1;
     std::vector<std::unique_ptr<std::uint32_t[]>> m_blocks;
     std::uint64_t m_size = 0;
@@ -201,7 +201,10 @@ private:
     void read()
     {
         PreviewMesh& mesh = *m_mesh;
-        WholeLinesReader reader(m_fd.get(), m_path, kPassChunkBytes);
+        // A small file gets a buffer of its size, not a whole chunk's.
+        const auto size = static_cast<std::uint64_t>(m_info.st_size);
+        WholeLinesReader reader(m_fd.get(), m_path,
+                                static_cast<std::size_t>(std::clamp<std::uint64_t>(size, 4096, kPassChunkBytes)));
         ChunkText text;
         std::uint64_t line = 0;
         std::vector<std::int64_t> corners;
