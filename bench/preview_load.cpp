@@ -1,10 +1,12 @@
 // preview_load FILE [BUDGET]: loads FILE as the preview does and prints, on one line, the seconds
-// the load took, the seconds of one redraw of After's noise, the peak resident memory of this
-// process and what was shown; for preview_load.sh, which sets it beside a conversion of the file.
+// the load took, the seconds of one redraw of After's noise (wall and processor time, all threads),
+// the peak resident memory of this process and what was shown; for preview_load.sh, which sets it
+// beside a conversion of the file.
 
 #include "preview/displaymodel.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -43,13 +45,16 @@ int main(int argc, char** argv)
         return 1;
     }
     start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
     const jf::PreviewNoise noise = jf::noisePreviewMesh(*load.mesh, jf::PreviewSettings{});
     const double noiseSeconds = secondsSince(start);
+    const double noiseCpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     const jf::PreviewMesh& mesh = *load.mesh;
-    std::printf("load %.3f s  noise %.3f s  peak %ld kB  vertices %zu of %llu  triangles %llu of %llu%s\n",
+    std::printf("load %.3f s  noise %.3f s  peak %ld kB  vertices %zu of %llu  triangles %llu of %llu"
+                "  noise-cpu %.3f s%s\n",
                 loadSeconds, noiseSeconds, peakKb(), mesh.positions.size() / 3,
                 static_cast<unsigned long long>(mesh.fileVertices),
                 static_cast<unsigned long long>(mesh.shownTriangles()),
-                static_cast<unsigned long long>(mesh.fileTriangles), noise.error ? "  (noise failed)" : "");
+                static_cast<unsigned long long>(mesh.fileTriangles), noiseCpu, noise.error ? "  (noise failed)" : "");
     return 0;
 }
