@@ -370,6 +370,10 @@ private:
         mesh.recordEnds = {};
         mesh.recordLines = {};
         const std::uint64_t vertices = ends.size();
+        // A surface's vertices fill a quarter as many cells a level up: the grid starts where those
+        // read so far fill a quarter of the cells allowed, rather than coarsening its way there.
+        while ((vertices >> (2 * m_level)) > m_cellCap / 4 && m_level < 10)
+            ++m_level;
         std::size_t begin = 0;
         std::size_t face = 0;
         std::vector<std::int64_t> corners;
