@@ -17,8 +17,8 @@
 
 namespace jf {
 
-// Triangles above which a file is shown reduced: the most that llvmpipe turns at 30 frames a
-// second with the wireframe on, on a two-core machine.
+// Triangles above which a file is shown reduced. Not yet timed: it is to be the most that llvmpipe
+// turns at 30 frames a second on a two-core machine.
 constexpr std::uint64_t kDefaultTriangleBudget = 1'000'000;
 
 // The main window's choices, read as a Convert reads them.
