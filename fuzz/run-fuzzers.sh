@@ -10,7 +10,7 @@
 #   --seconds N   how long each target runs (default 30)
 #   --seed N      libFuzzer's random seed (default: a fresh one each run)
 #   --fork N      run N fuzzing processes per target (long runs on a many-core machine)
-#   TARGET        fuzz_records, fuzz_numbers, fuzz_path, fuzz_engine (default: all)
+#   TARGET        fuzz_records, fuzz_numbers, fuzz_path, fuzz_engine, fuzz_preview (default: all)
 # Reproduce a finding: <build>/fuzz/<target> <build>/artifacts/<target>-crash-...
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_records fuzz_numbers fuzz_path fuzz_engine)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_records fuzz_numbers fuzz_path fuzz_engine fuzz_preview)
 
 compiler="$(command -v clang++ || command -v clang++-14 || true)"
 if [ -z "$compiler" ]; then
@@ -55,7 +55,7 @@ for target in "${targets[@]}"; do
          -artifact_prefix="$build/artifacts/$target-")
   [ -n "$seed" ] && flags+=(-seed="$seed")
   [ -n "$fork" ] && flags+=(-fork="$fork" -ignore_crashes=0)
-  case "$target" in fuzz_records|fuzz_engine) flags+=(-dict="$root/fuzz/obj.dict") ;; esac
+  case "$target" in fuzz_records|fuzz_engine|fuzz_preview) flags+=(-dict="$root/fuzz/obj.dict") ;; esac
   echo "== $target: $seconds s"
   log="$build/artifacts/$target.log"
   # The guard stops a fuzzer that fails to stop itself (a hang outside any single input).

@@ -18,13 +18,10 @@ namespace jf {
 namespace {
 
 using preview::FlatMap;
+using preview::RecentKeys;
 using preview::U64Traits;
 
 constexpr std::uint32_t kNoVertex = 0xFFFFFFFFu;
-// A vertex's place on the finest grid: 10 bits an axis, x highest.
-constexpr int kGridBits = 10;
-constexpr std::uint32_t kGridCells = 1u << kGridBits;
-constexpr std::uint32_t kUncoded = 0xFFFFFFFFu;
 // The most vertices whose cell is remembered for the faces that follow: 256 MiB of cells.
 constexpr std::uint64_t kMaxCodedVertices = std::uint64_t(1) << 26;
 
@@ -103,6 +100,61 @@ class Cancelled
 {
 };
 
+// The cells of the vertices read lately, one for each of a thousand hashes: a vertex is
+// mostly in the cell of one a little before it.
+class RecentCells
+{
+public:
+    RecentCells() { clear(); }
+    const std::uint32_t* find(std::uint64_t code) const
+    {
+        const Entry& entry = m_entries[slot(code)];
+        return entry.code == code ? &entry.cell : nullptr;
+    }
+    void remember(std::uint64_t code, std::uint32_t cell) { m_entries[slot(code)] = {code, cell}; }
+    void clear() { m_entries.assign(kSize, Entry{~std::uint64_t(0), 0}); }
+
+private:
+    static constexpr std::size_t kSize = 1024;
+    static std::size_t slot(std::uint64_t code) { return std::size_t(preview::mixBits(code) >> 54); }
+    struct Entry
+    {
+        std::uint64_t code;
+        std::uint32_t cell;
+    };
+    std::vector<Entry> m_entries;
+};
+
+// The cells of every vertex read, 4 bytes each, in blocks: a growing file never needs a copy of
+// them all at once.
+class CellColumn
+{
+public:
+    std::uint64_t size() const { return m_size; }
+    void push(std::uint32_t cell)
+    {
+        if ((m_size & kBlockMask) == 0)
+            m_blocks.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(kBlockMask + 1));
+        m_blocks.back()[m_size & kBlockMask] = cell;
+        ++m_size;
+    }
+    std::uint32_t operator[](std::uint64_t i) const { return m_blocks[i >> kBlockBits][i & kBlockMask]; }
+    template <class F>
+    void update(F f)
+    {
+        for (std::uint64_t i = 0; i < m_size; ++i) {
+            std::uint32_t& cell = m_blocks[i >> kBlockBits][i & kBlockMask];
+            cell = f(cell);
+        }
+    }
+
+private:
+    static constexpr int kBlockBits = 16;
+    static constexpr std::uint64_t kBlockMask = (std::uint64_t(1) << kBlockBits) - 1;
+    std::vector<std::unique_ptr<std::uint32_t[]>> m_blocks;
+    std::uint64_t m_size = 0;
+};
+
 class Loader
 {
 public:
@@ -119,12 +171,11 @@ public:
             m_fd = openSourceFile(m_path, m_info);
             m_mesh = std::make_shared<PreviewMesh>();
             m_mesh->path = m_path;
-            m_total = static_cast<std::uint64_t>(m_info.st_size);
-            firstReading();
+            read();
             if (m_keeping)
                 finishKept();
             else
-                reducedReading();
+                finishReduced();
             load.mesh = std::move(m_mesh);
         } catch (const Cancelled&) {
             load.cancelled = true;
@@ -141,89 +192,80 @@ public:
 private:
     void report(std::uint64_t done)
     {
-        if (m_progress && !m_progress(done, m_total))
+        if (m_progress && !m_progress(done, static_cast<std::uint64_t>(m_info.st_size)))
             throw Cancelled();
     }
 
-    template <class Record>
-    void readAll(std::uint64_t doneBefore, Record record)
+    // One reading: the counts and the box of the whole file, and while the file stays within the
+    // budget the whole mesh; beyond it, the mesh so far becomes the clustering's start.
+    void read()
     {
-        WholeLinesReader reader(m_fd.get(), m_path, kPassChunkBytes);
+        PreviewMesh& mesh = *m_mesh;
+        // A small file gets a buffer of its size, not a whole chunk's.
+        const auto size = static_cast<std::uint64_t>(m_info.st_size);
+        WholeLinesReader reader(m_fd.get(), m_path,
+                                static_cast<std::size_t>(std::clamp<std::uint64_t>(size, 4096, kPassChunkBytes)));
         ChunkText text;
         std::uint64_t line = 0;
-        while (reader.fill(text)) {
-            report(doneBefore + text.fileOffset);
-            for (LineSplitter split(text.data(), text.data() + text.size()); !split.atEnd();) {
-                const std::string_view r = split.next();
-                record(r, FirstWord(r), ++line);
-            }
-        }
-        report(doneBefore + static_cast<std::uint64_t>(m_info.st_size));
-    }
-
-    void readVertex(std::string_view record, std::uint64_t line, double (&c)[3])
-    {
-        std::string_view texts[3];
-        try {
-            readCoordinates(record, "vertex", c, texts);
-        } catch (const RecordFault& fault) {
-            throw EngineError(lineMessage(m_path, line, fault.what()));
-        }
-    }
-
-    // The counts and the box of the whole file, and while it stays within the budget, the whole
-    // mesh: most files are read once.
-    void firstReading()
-    {
-        PreviewMesh& mesh = *m_mesh;
         std::vector<std::int64_t> corners;
-        readAll(0, [&](std::string_view record, std::string_view keyword, std::uint64_t line) {
-            if (keyword == "v") {
-                double c[3];
-                readVertex(record, line, c);
-                mesh.box.add(c);
-                ++mesh.fileVertices;
-                if (m_keeping && mesh.fileVertices > m_budget)
-                    stopKeeping();
-                if (m_keeping) {
-                    mesh.positions.insert(mesh.positions.end(), c, c + 3);
-                    mesh.recordText.append(record);
-                    mesh.recordEnds.push_back(mesh.recordText.size());
-                    mesh.recordLines.push_back(line);
-                }
-            } else if (keyword == "f") {
-                ++mesh.fileFaces;
-                FieldCursor fields(record);
-                std::string_view field;
-                fields.next(field); // the keyword
-                corners.clear();
-                while (fields.next(field))
-                    corners.push_back(m_keeping ? cornerVertex(field, mesh.fileVertices) : 0);
-                if (corners.size() >= 3)
-                    mesh.fileTriangles += corners.size() - 2;
-                if (m_keeping && mesh.fileTriangles > m_budget)
-                    stopKeeping();
-                if (m_keeping) {
-                    for (const std::int64_t v : corners)
-                        m_corners.push_back(v >= 0 && static_cast<std::uint64_t>(v) < m_budget
-                                                ? static_cast<std::uint32_t>(v)
-                                                : kNoVertex);
-                    m_faceEnds.push_back(m_corners.size());
+        while (reader.fill(text)) {
+            report(text.fileOffset);
+            for (LineSplitter split(text.data(), text.data() + text.size()); !split.atEnd();) {
+                const std::string_view record = split.next();
+                ++line;
+                const std::string_view keyword = FirstWord(record);
+                if (keyword == "v") {
+                    double c[3];
+                    std::string_view texts[3];
+                    try {
+                        readCoordinates(record, "vertex", c, texts);
+                    } catch (const RecordFault& fault) {
+                        throw EngineError(lineMessage(m_path, line, fault.what()));
+                    }
+                    mesh.box.add(c);
+                    ++mesh.fileVertices;
+                    if (m_keeping && mesh.fileVertices > m_budget)
+                        startClustering();
+                    if (m_keeping) {
+                        mesh.positions.insert(mesh.positions.end(), c, c + 3);
+                        mesh.recordText.append(record);
+                        mesh.recordEnds.push_back(mesh.recordText.size());
+                        mesh.recordLines.push_back(line);
+                    } else {
+                        addVertex(record, line, c);
+                    }
+                } else if (keyword == "f") {
+                    ++mesh.fileFaces;
+                    FieldCursor fields(record);
+                    std::string_view field;
+                    fields.next(field); // the keyword
+                    corners.clear();
+                    while (fields.next(field))
+                        corners.push_back(cornerVertex(field, mesh.fileVertices));
+                    if (corners.size() >= 3)
+                        mesh.fileTriangles += corners.size() - 2;
+                    if (m_keeping && mesh.fileTriangles > m_budget)
+                        startClustering();
+                    if (m_keeping) {
+                        m_corners.insert(m_corners.end(), corners.begin(), corners.end());
+                        m_faceEnds.push_back(m_corners.size());
+                        m_faceVertices.push_back(mesh.fileVertices);
+                    } else {
+                        addFace(corners);
+                    }
                 }
             }
-        });
-    }
-
-    void stopKeeping()
-    {
-        m_keeping = false;
-        PreviewMesh& mesh = *m_mesh;
-        std::vector<double>().swap(mesh.positions);
-        std::string().swap(mesh.recordText);
-        std::vector<std::uint64_t>().swap(mesh.recordEnds);
-        std::vector<std::uint64_t>().swap(mesh.recordLines);
-        std::vector<std::uint32_t>().swap(m_corners);
-        std::vector<std::size_t>().swap(m_faceEnds);
+        }
+        report(static_cast<std::uint64_t>(m_info.st_size));
+        struct stat now
+        {
+        };
+        if (::fstat(m_fd.get(), &now) != 0 || !unchangedSince(now, m_info))
+            throw EngineError("The source file " + m_path + " changed while it was read.");
+        // Faces that named vertices after them: those beyond the file's count name none.
+        for (const std::uint64_t last : m_forward)
+            mesh.skippedFaces += last >= mesh.fileVertices;
+        mesh.skippedFaces += m_forwardUncounted;
     }
 
     void finishKept()
@@ -232,11 +274,18 @@ private:
         SideSet sides;
         SideSet diagonals;
         std::size_t begin = 0;
+        std::vector<std::uint32_t> face;
         for (const std::size_t end : m_faceEnds) {
-            const std::uint32_t* face = m_corners.data() + begin;
+            face.clear();
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::int64_t v = m_corners[i];
+                if (v < 0 || static_cast<std::uint64_t>(v) >= mesh.fileVertices)
+                    break;
+                face.push_back(static_cast<std::uint32_t>(v));
+            }
             const std::size_t count = end - begin;
             begin = end;
-            if (std::any_of(face, face + count, [&](std::uint32_t v) { return v >= mesh.fileVertices; })) {
+            if (face.size() != count) {
                 ++mesh.skippedFaces;
                 continue;
             }
@@ -245,16 +294,10 @@ private:
                 [&](std::size_t a, std::size_t b, std::size_t c) {
                     mesh.triangles.insert(mesh.triangles.end(), {face[a], face[b], face[c]});
                 },
-                [&](std::size_t a, std::size_t b) {
-                    if (face[a] != face[b])
-                        sides.insert(sideKey(face[a], face[b]));
-                },
-                [&](std::size_t a, std::size_t b) {
-                    if (face[a] != face[b])
-                        diagonals.insert(sideKey(face[a], face[b]));
-                });
+                [&](std::size_t a, std::size_t b) { addSide(sides, face[a], face[b]); },
+                [&](std::size_t a, std::size_t b) { addSide(diagonals, face[a], face[b]); });
         }
-        std::vector<std::uint32_t>().swap(m_corners);
+        std::vector<std::int64_t>().swap(m_corners);
         std::vector<std::size_t>().swap(m_faceEnds);
         emitSides(sides, diagonals, [](std::uint32_t v) { return v; });
     }
@@ -273,35 +316,143 @@ private:
                                       {map(std::uint32_t(key >> 32)), map(std::uint32_t(key))});
     }
 
-    // The finest grid cell of a vertex: cubic cells over the whole file's box.
-    std::uint32_t cellOf(const double (&c)[3]) const
+    // The clustering's grid: cubic cells, 1024 across the box of the vertices read before the file
+    // went beyond the budget, and room for a million times as many beyond them on every side;
+    // coarser by half at each level. A vertex further out than that shares the outermost cell.
+    static constexpr int kAxisBits = 21;
+    static constexpr std::int64_t kAxisHalf = std::int64_t(1) << (kAxisBits - 1);
+    std::uint64_t cellCode(const double (&c)[3]) const
     {
-        std::uint32_t code = 0;
+        std::uint64_t code = 0;
         for (int axis = 0; axis < 3; ++axis) {
-            const double q = (c[axis] - m_mesh->box.min[axis]) * m_cellsPerUnit;
-            std::uint32_t cell = 0;
-            if (q >= 0 && q < kGridCells) // also false for NaN
-                cell = static_cast<std::uint32_t>(q);
-            else if (q >= kGridCells)
-                cell = kGridCells - 1;
-            code = (code << kGridBits) | cell;
+            const double q = std::floor((c[axis] - m_origin[axis]) * m_cellsPerUnit);
+            std::int64_t cell = 0; // also for NaN
+            if (q >= double(kAxisHalf))
+                cell = kAxisHalf - 1;
+            else if (q < -double(kAxisHalf))
+                cell = -kAxisHalf;
+            else if (q == q)
+                cell = static_cast<std::int64_t>(q);
+            code = (code << kAxisBits) | (static_cast<std::uint64_t>(cell + kAxisHalf) >> m_level);
         }
         return code;
     }
-
-    // A cell of one level coarser: each axis's index halved.
-    static std::uint32_t coarser(std::uint32_t code)
+    static std::uint64_t coarser(std::uint64_t code)
     {
-        constexpr std::uint32_t kAxis = kGridCells - 1;
-        const std::uint32_t x = (code >> (2 * kGridBits)) & kAxis, y = (code >> kGridBits) & kAxis,
+        constexpr std::uint64_t kAxis = (std::uint64_t(1) << kAxisBits) - 1;
+        const std::uint64_t x = (code >> (2 * kAxisBits)) & kAxis, y = (code >> kAxisBits) & kAxis,
                             z = code & kAxis;
-        return ((x >> 1) << (2 * kGridBits)) | ((y >> 1) << kGridBits) | (z >> 1);
+        return ((x >> 1) << (2 * kAxisBits)) | ((y >> 1) << kAxisBits) | (z >> 1);
     }
-    std::uint32_t atLevel(std::uint32_t code) const
+
+    void startClustering()
     {
-        for (int i = 0; i < m_coarsening; ++i)
-            code = coarser(code);
-        return code;
+        m_keeping = false;
+        PreviewMesh& mesh = *m_mesh;
+        const Extents& box = mesh.box;
+        double largest = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            m_origin[axis] = box.empty || !std::isfinite(box.min[axis]) ? 0.0 : box.min[axis];
+            const double extent = box.max[axis] - box.min[axis];
+            if (std::isfinite(extent))
+                largest = std::max(largest, extent);
+        }
+        m_cellsPerUnit = largest > 0 && std::isfinite(1024 / largest) ? 1024 / largest : 1.0;
+        m_cellCap = std::max<std::uint64_t>(m_budget / 2, 1);
+
+        // The mesh kept so far enters the clustering as if it had been read now.
+        const std::vector<double> positions = std::move(mesh.positions);
+        const std::string recordText = std::move(mesh.recordText);
+        const std::vector<std::uint64_t> ends = std::move(mesh.recordEnds);
+        const std::vector<std::uint64_t> lines = std::move(mesh.recordLines);
+        mesh.positions = {};
+        mesh.recordText = {};
+        mesh.recordEnds = {};
+        mesh.recordLines = {};
+        const std::uint64_t vertices = ends.size();
+        // A surface's vertices fill a quarter as many cells a level up: the grid starts where those
+        // read so far fill a quarter of the cells allowed, rather than coarsening its way there.
+        while ((vertices >> (2 * m_level)) > m_cellCap / 4 && m_level < 10)
+            ++m_level;
+        std::size_t begin = 0;
+        std::size_t face = 0;
+        std::vector<std::int64_t> corners;
+        for (std::uint64_t v = 0; v <= vertices; ++v) {
+            // Faces in the order they came: each before the vertices after it.
+            const std::int64_t read = static_cast<std::int64_t>(v);
+            for (; face < m_faceEnds.size(); ++face) {
+                const std::size_t faceBegin = face == 0 ? 0 : m_faceEnds[face - 1];
+                if (m_faceVertices[face] > static_cast<std::uint64_t>(read))
+                    break;
+                corners.assign(m_corners.begin() + std::ptrdiff_t(faceBegin),
+                               m_corners.begin() + std::ptrdiff_t(m_faceEnds[face]));
+                addFace(corners);
+            }
+            if (v == vertices)
+                break;
+            const double c[3] = {positions[3 * v], positions[3 * v + 1], positions[3 * v + 2]};
+            addVertex(std::string_view(recordText).substr(begin, ends[v] - begin), lines[v], c);
+            begin = ends[v];
+        }
+        std::vector<std::int64_t>().swap(m_corners);
+        std::vector<std::size_t>().swap(m_faceEnds);
+        std::vector<std::uint64_t>().swap(m_faceVertices);
+    }
+
+    void addVertex(std::string_view record, std::uint64_t line, const double (&c)[3])
+    {
+        const std::uint64_t index = m_cellOfVertex.size();
+        if (index >= kMaxCodedVertices)
+            return;
+        const std::uint64_t code = cellCode(c);
+        if (const std::uint32_t* recent = m_recentCells.find(code)) {
+            m_cellOfVertex.push(*recent);
+            return;
+        }
+        bool inserted = false;
+        const auto cell = static_cast<std::uint32_t>(m_cells.insert(code, NoValue(), inserted));
+        m_cellOfVertex.push(cell);
+        m_recentCells.remember(code, cell);
+        if (inserted) {
+            const std::size_t begin = m_repText.size();
+            m_repText.append(record);
+            m_reps.push_back({index, line, {c[0], c[1], c[2]}, begin, m_repText.size()});
+            keepWithinBudget();
+        }
+    }
+
+    void addFace(const std::vector<std::int64_t>& corners)
+    {
+        PreviewMesh& mesh = *m_mesh;
+        const std::uint64_t read = m_cellOfVertex.size();
+        std::uint64_t last = 0;
+        for (const std::int64_t v : corners) {
+            if (v < 0) {
+                ++mesh.skippedFaces;
+                return;
+            }
+            last = std::max(last, static_cast<std::uint64_t>(v));
+        }
+        if (last >= read) {
+            // Not drawn; whether it is skipped is known at the end of the file.
+            if (mesh.fileVertices >= kMaxCodedVertices && last < mesh.fileVertices)
+                return;
+            if (m_forward.size() < kMaxForwardFaces)
+                m_forward.push_back(last);
+            else
+                ++m_forwardUncounted;
+            return;
+        }
+        m_face.clear();
+        for (const std::int64_t v : corners)
+            m_face.push_back(m_cellOfVertex[static_cast<std::uint64_t>(v)]);
+        const std::vector<std::uint32_t>& face = m_face;
+        triangulate(
+            face.size(),
+            [&](std::size_t a, std::size_t b, std::size_t c) { addRecentTriangle(face[a], face[b], face[c]); },
+            [&](std::size_t a, std::size_t b) { addRecentSide(m_sides, m_recentSides, face[a], face[b]); },
+            [&](std::size_t a, std::size_t b) { addRecentSide(m_diagonals, m_recentDiagonals, face[a], face[b]); });
+        keepWithinBudget();
     }
 
     struct Representative
@@ -312,23 +463,29 @@ private:
         std::size_t textBegin, textEnd; // in m_repText
     };
 
+    // One level coarser: the earliest vertex of the merged cells stands for the coarse one, and
+    // every cell number given out so far is renumbered.
     void coarsen()
     {
-        ++m_coarsening;
-        // Cells: the earliest vertex of the merged cells stands for the coarse one.
-        FlatMap<std::uint32_t, U64Traits, std::uint32_t> cells;
+        ++m_level;
+        m_recentCells.clear();
+        m_recentTriangles.clear();
+        m_recentSides.clear();
+        m_recentDiagonals.clear();
+        FlatMap<std::uint64_t, U64Traits, NoValue> cells;
         std::vector<Representative> reps;
-        std::string text;
+        std::vector<std::uint32_t> renumber(m_cells.size());
         for (std::size_t i = 0; i < m_cells.size(); ++i) {
-            const Representative& rep = m_reps[m_cells.values()[i]];
+            const Representative& rep = m_reps[i];
             bool inserted = false;
-            const std::size_t at = cells.insert(coarser(m_cells.keys()[i]), std::uint32_t(reps.size()), inserted);
-            if (inserted) {
+            const std::size_t at = cells.insert(coarser(m_cells.keys()[i]), NoValue(), inserted);
+            renumber[i] = static_cast<std::uint32_t>(at);
+            if (inserted)
                 reps.push_back(rep);
-            } else if (rep.vertex < reps[cells.values()[at]].vertex) {
-                reps[cells.values()[at]] = rep;
-            }
+            else if (rep.vertex < reps[at].vertex)
+                reps[at] = rep;
         }
+        std::string text;
         for (Representative& rep : reps) {
             const std::size_t begin = text.size();
             text.append(m_repText, rep.textBegin, rep.textEnd - rep.textBegin);
@@ -338,20 +495,18 @@ private:
         m_cells = std::move(cells);
         m_reps = std::move(reps);
         m_repText = std::move(text);
+        m_cellOfVertex.update([&](std::uint32_t cell) { return renumber[cell]; });
 
         TriangleSet triangles;
         for (const TriangleKey& t : m_triangles.keys())
-            addTriangle(triangles, coarser(t.v[0]), coarser(t.v[1]), coarser(t.v[2]));
+            addTriangle(triangles, renumber[t.v[0]], renumber[t.v[1]], renumber[t.v[2]]);
         m_triangles = std::move(triangles);
-        m_sides = coarserSides(m_sides);
-        m_diagonals = coarserSides(m_diagonals);
-    }
-    static SideSet coarserSides(const SideSet& sides)
-    {
-        SideSet result;
-        for (const std::uint64_t key : sides.keys())
-            addSide(result, coarser(std::uint32_t(key >> 32)), coarser(std::uint32_t(key)));
-        return result;
+        for (SideSet* set : {&m_sides, &m_diagonals}) {
+            SideSet result;
+            for (const std::uint64_t key : set->keys())
+                addSide(result, renumber[key >> 32], renumber[key & 0xFFFFFFFFu]);
+            *set = std::move(result);
+        }
     }
     static void addTriangle(TriangleSet& set, std::uint32_t a, std::uint32_t b, std::uint32_t c)
     {
@@ -363,6 +518,23 @@ private:
         if (a != b)
             set.insert(sideKey(a, b));
     }
+    void addRecentTriangle(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+    {
+        if (a == b || b == c || a == c)
+            return;
+        const TriangleKey key = canonicalTriangle(a, b, c);
+        if (!m_recentTriangles.seen(key))
+            m_triangles.insert(key);
+    }
+    static void addRecentSide(SideSet& set, RecentKeys<std::uint64_t, U64Traits>& recent, std::uint32_t a,
+                              std::uint32_t b)
+    {
+        if (a == b)
+            return;
+        const std::uint64_t key = sideKey(a, b);
+        if (!recent.seen(key))
+            set.insert(key);
+    }
     void keepWithinBudget()
     {
         while (m_cells.size() > m_cellCap || m_triangles.size() > m_budget ||
@@ -370,118 +542,45 @@ private:
             coarsen();
     }
 
-    // The second reading of a file beyond the budget: every vertex's cell, faces mapped to cells.
-    void reducedReading()
-    {
-        PreviewMesh& mesh = *m_mesh;
-        double largest = 0;
-        for (int axis = 0; axis < 3; ++axis)
-            largest = std::max(largest, mesh.box.max[axis] - mesh.box.min[axis]);
-        m_cellsPerUnit = std::isfinite(largest) && largest > 0 ? kGridCells / largest : 0;
-        m_cellCap = mesh.fileTriangles > 0 ? std::max<std::uint64_t>(m_budget / 2, 1) : m_budget;
-        std::vector<std::uint32_t> codes(std::min(mesh.fileVertices, kMaxCodedVertices), kUncoded);
-
-        const std::uint64_t firstSize = m_total;
-        m_total *= 2;
-        std::uint64_t vertices = 0;
-        std::vector<std::uint32_t> face;
-        readAll(firstSize, [&](std::string_view record, std::string_view keyword, std::uint64_t line) {
-            if (keyword == "v") {
-                double c[3];
-                readVertex(record, line, c);
-                const std::uint32_t code = cellOf(c);
-                const std::uint64_t index = vertices++;
-                if (index < codes.size())
-                    codes[index] = code;
-                bool inserted = false;
-                m_cells.insert(atLevel(code), std::uint32_t(m_reps.size()), inserted);
-                if (inserted) {
-                    const std::size_t begin = m_repText.size();
-                    m_repText.append(record);
-                    m_reps.push_back({index, line, {c[0], c[1], c[2]}, begin, m_repText.size()});
-                    keepWithinBudget();
-                }
-            } else if (keyword == "f") {
-                FieldCursor fields(record);
-                std::string_view field;
-                fields.next(field);
-                face.clear();
-                bool skipped = false;
-                bool shown = true;
-                while (fields.next(field)) {
-                    const std::int64_t v = cornerVertex(field, vertices);
-                    if (v < 0 || static_cast<std::uint64_t>(v) >= mesh.fileVertices) {
-                        skipped = true;
-                    } else if (static_cast<std::uint64_t>(v) >= codes.size() ||
-                               codes[std::size_t(v)] == kUncoded) {
-                        shown = false;
-                    } else if (shown && !skipped) {
-                        face.push_back(atLevel(codes[std::size_t(v)]));
-                    }
-                }
-                if (skipped) {
-                    ++mesh.skippedFaces;
-                    return;
-                }
-                if (!shown)
-                    return;
-                triangulate(
-                    face.size(),
-                    [&](std::size_t a, std::size_t b, std::size_t c) {
-                        addTriangle(m_triangles, face[a], face[b], face[c]);
-                    },
-                    [&](std::size_t a, std::size_t b) { addSide(m_sides, face[a], face[b]); },
-                    [&](std::size_t a, std::size_t b) { addSide(m_diagonals, face[a], face[b]); });
-                keepWithinBudget();
-            }
-        });
-        struct stat now
-        {
-        };
-        if (::fstat(m_fd.get(), &now) != 0 || !unchangedSince(now, m_info) || vertices != mesh.fileVertices)
-            throw EngineError("The source file " + m_path + " changed while it was read.");
-        std::vector<std::uint32_t>().swap(codes);
-        finishReduced();
-    }
-
     void finishReduced()
     {
         PreviewMesh& mesh = *m_mesh;
         mesh.reduced = true;
         // The cells shown, in the file's order of their vertices: those of some line, or all
-        // when the file has no faces.
+        // when nothing is drawn but points.
         std::vector<char> used(m_cells.size(), m_triangles.size() == 0 && m_sides.size() == 0);
-        const auto mark = [&](std::uint32_t cell) { used[std::size_t(m_cells.find(cell))] = 1; };
         for (const TriangleKey& t : m_triangles.keys())
             for (const std::uint32_t cell : t.v)
-                mark(cell);
+                used[cell] = 1;
         for (const SideSet* set : {&m_sides, &m_diagonals})
             for (const std::uint64_t key : set->keys()) {
-                mark(std::uint32_t(key >> 32));
-                mark(std::uint32_t(key));
+                used[key >> 32] = 1;
+                used[key & 0xFFFFFFFFu] = 1;
             }
         std::vector<std::uint32_t> order;
         for (std::uint32_t i = 0; i < m_cells.size(); ++i)
             if (used[i])
                 order.push_back(i);
-        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return m_reps[m_cells.values()[a]].vertex < m_reps[m_cells.values()[b]].vertex;
-        });
+        std::sort(order.begin(), order.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return m_reps[a].vertex < m_reps[b].vertex; });
         std::vector<std::uint32_t> shownIndex(m_cells.size(), kNoVertex);
         for (std::uint32_t i = 0; i < order.size(); ++i) {
             shownIndex[order[i]] = i;
-            const Representative& rep = m_reps[m_cells.values()[order[i]]];
+            const Representative& rep = m_reps[order[i]];
             mesh.positions.insert(mesh.positions.end(), rep.c, rep.c + 3);
             mesh.recordText.append(m_repText, rep.textBegin, rep.textEnd - rep.textBegin);
             mesh.recordEnds.push_back(mesh.recordText.size());
             mesh.recordLines.push_back(rep.line);
         }
-        const auto map = [&](std::uint32_t cell) { return shownIndex[std::size_t(m_cells.find(cell))]; };
+        const auto map = [&](std::uint32_t cell) { return shownIndex[cell]; };
         mesh.triangles.reserve(m_triangles.size() * 3);
         for (const TriangleKey& t : m_triangles.keys())
             mesh.triangles.insert(mesh.triangles.end(), {map(t.v[0]), map(t.v[1]), map(t.v[2])});
         emitSides(m_sides, m_diagonals, map);
     }
+
+    // Faces that name a vertex after them, remembered by their last vertex up to this many.
+    static constexpr std::size_t kMaxForwardFaces = std::size_t(1) << 20;
 
     const std::string& m_path;
     const std::uint64_t m_budget;
@@ -490,24 +589,34 @@ private:
     struct stat m_info
     {
     };
-    std::uint64_t m_total = 0;
     std::shared_ptr<PreviewMesh> m_mesh;
 
-    // The first reading's faces while the file is within the budget.
+    // The faces while the file is within the budget: corners (-1 names no vertex), and how many
+    // vertices came before each face.
     bool m_keeping = true;
-    std::vector<std::uint32_t> m_corners; // kNoVertex for a corner that names no vertex
+    std::vector<std::int64_t> m_corners;
     std::vector<std::size_t> m_faceEnds;
+    std::vector<std::uint64_t> m_faceVertices;
 
-    // The second reading's clustering.
-    double m_cellsPerUnit = 0;
+    // The clustering beyond the budget.
+    double m_origin[3] = {0, 0, 0};
+    double m_cellsPerUnit = 1;
+    int m_level = 0;
     std::uint64_t m_cellCap = 0;
-    int m_coarsening = 0;
-    FlatMap<std::uint32_t, U64Traits, std::uint32_t> m_cells; // cell -> index in m_reps
-    std::vector<Representative> m_reps;
+    FlatMap<std::uint64_t, U64Traits, NoValue> m_cells; // a cell's number is its index here
+    std::vector<Representative> m_reps;                 // by cell number
     std::string m_repText;
+    CellColumn m_cellOfVertex;
+    std::vector<std::uint32_t> m_face;
     TriangleSet m_triangles;
     SideSet m_sides;
     SideSet m_diagonals;
+    std::vector<std::uint64_t> m_forward;
+    std::uint64_t m_forwardUncounted = 0;
+    RecentCells m_recentCells;
+    RecentKeys<TriangleKey, TriangleTraits> m_recentTriangles{TriangleKey{{kNoVertex, kNoVertex, kNoVertex}}};
+    RecentKeys<std::uint64_t, U64Traits> m_recentSides{~std::uint64_t(0)};
+    RecentKeys<std::uint64_t, U64Traits> m_recentDiagonals{~std::uint64_t(0)};
 };
 
 } // namespace

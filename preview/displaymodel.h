@@ -17,8 +17,8 @@
 
 namespace jf {
 
-// Triangles above which a file is shown reduced: the most that llvmpipe turns at 30 frames a
-// second with the wireframe on, on a two-core machine.
+// Triangles above which a file is shown reduced. Not yet timed: it is to be the most that llvmpipe
+// turns at 30 frames a second on a two-core machine.
 constexpr std::uint64_t kDefaultTriangleBudget = 1'000'000;
 
 // The main window's choices, read as a Convert reads them.
@@ -73,16 +73,16 @@ struct PreviewLoad
 // faces of fewer than three corners are not drawn. A vertex record that Convert cannot read fails
 // the load with "<path>, line <n>: <fault>".
 //
-// A file of more than `triangleBudget` triangles (or vertices) is read a second time and shown
-// reduced to at most that many, by vertex clustering on a grid over the whole file's box: one
-// real vertex of the file stands for every occupied cell (the first in the file), faces are
-// mapped to cells and those that collapse are dropped. Memory stays bounded whatever the size of
-// the file but for 4 bytes a vertex, up to 64 Mi vertices; faces that name a vertex beyond those,
-// or one defined later in the file, are left out of a reduced picture.
+// The file is read once. Beyond `triangleBudget` triangles (or vertices) it is shown reduced to
+// at most that many, by vertex clustering: a grid of cubic cells (1024 across the box of the
+// vertices read until the file went beyond the budget, coarser by halves as needed), one real
+// vertex of the file standing for every occupied cell (the first in the file), faces mapped to
+// cells and those that collapse dropped. Memory stays bounded whatever the size of the file but
+// for 4 bytes a vertex, up to 64 Mi vertices; a reduced picture leaves out faces that name a
+// vertex beyond those, or one defined after the face.
 //
 // `progress(done, total)` (bytes) is called from the loading thread once every few hundred
-// kilobytes; it returns false to cancel. `total` doubles when a second reading starts. `progress`
-// may be empty.
+// kilobytes; it returns false to cancel. `progress` may be empty.
 PreviewLoad loadPreviewMesh(const std::string& path, std::uint64_t triangleBudget,
                             const std::function<bool(std::uint64_t, std::uint64_t)>& progress);
 

@@ -101,6 +101,30 @@ private:
     std::vector<Value> m_values;
 };
 
+// The keys inserted lately, at most one for each of a thousand hashes: a file's faces come in
+// strips, so most of a large file's faces map to cells, sides and triangles met a few faces before,
+// and this answers for them without the table's cache misses. `none` is a key never inserted.
+template <class Key, class Traits>
+class RecentKeys
+{
+public:
+    explicit RecentKeys(const Key& none) : m_none(none) { clear(); }
+    // True when `key` was inserted lately; otherwise remembers it.
+    bool seen(const Key& key)
+    {
+        Key& slot = m_keys[Traits::hash(key) >> 54];
+        if (slot == key)
+            return true;
+        slot = key;
+        return false;
+    }
+    void clear() { m_keys.assign(std::size_t(1) << 10, m_none); }
+
+private:
+    Key m_none;
+    std::vector<Key> m_keys;
+};
+
 struct U64Traits
 {
     static std::size_t hash(std::uint64_t key) { return static_cast<std::size_t>(mixBits(key)); }

@@ -221,13 +221,14 @@ private slots:
         const std::string grid = writeFile(dir, "grid.obj", gridMesh(40));
         load = loadPreviewMesh(grid, 100, [](std::uint64_t, std::uint64_t) { return false; });
         QVERIFY(load.cancelled && !load.mesh && !load.error);
-        // A cancel during the second reading of a file beyond the budget.
-        std::uint64_t firstTotal = 0;
-        load = loadPreviewMesh(grid, 100, [&](std::uint64_t, std::uint64_t total) {
-            firstTotal = firstTotal ? firstTotal : total;
-            return total == firstTotal;
+        // A cancel once the reading is under way, in a file beyond the budget.
+        const std::string larger = writeFile(dir, "larger.obj", gridMesh(200));
+        int reports = 0;
+        load = loadPreviewMesh(larger, 100, [&](std::uint64_t done, std::uint64_t total) {
+            ++reports;
+            return done * 2 < total;
         });
-        QVERIFY(load.cancelled && !load.mesh);
+        QVERIFY(load.cancelled && !load.mesh && reports > 2);
 
         // The intensity, read as Convert reads it, may be beyond a double.
         load = loadPreviewMesh(grid, 100000, {});
