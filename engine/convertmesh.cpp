@@ -1,13 +1,14 @@
 #include "engine/convert.h"
+#include "engine/earliersource.h"
+#include "engine/engineerror.h"
 #include "engine/extentsscan.h"
-#include "engine/fileio.h"
+#include "engine/normalform.h"
+#include "engine/outputfile.h"
 #include "engine/phase.h"
+#include "engine/phasefiles.h"
 #include "engine/pipeline.h"
+#include "engine/wholelinesreader.h"
 #include "path/filedescriptor.h"
-#include "path/resolver.h"
-#include "text/casemap.h"
-#include "text/exactnumber.h"
-#include "text/number.h"
 #include "text/parser.h"
 
 #include <cerrno>
@@ -21,16 +22,6 @@
 
 namespace jf {
 
-std::string lineMessage(std::string_view path, std::uint64_t line, std::string_view fault)
-{
-    std::string message(path);
-    message += ", line ";
-    message += std::to_string(line);
-    message += ": ";
-    message += fault;
-    return message;
-}
-
 namespace {
 
 enum Axis { X, Y, Z };
@@ -38,8 +29,8 @@ enum Axis { X, Y, Z };
 class Conversion
 {
 public:
-    Conversion(const EngineHost& host, WholeLinesReader& reader, RunSummary& summary)
-        : m_host(host), m_options(host.options), m_reader(reader), m_summary(summary),
+    Conversion(const EngineHost& host, PhaseSteps& phase, WholeLinesReader& reader, RunSummary& summary)
+        : m_host(host), m_options(host.options), m_phase(phase), m_reader(reader), m_summary(summary),
           m_workers(host.workers >= 0 ? unsigned(host.workers) : defaultWorkers())
     {
     }
@@ -65,6 +56,7 @@ private:
 
     const EngineHost& m_host;
     const ConversionOptions& m_options;
+    PhaseSteps& m_phase;
     WholeLinesReader& m_reader;
     RunSummary& m_summary;
     unsigned m_workers;
@@ -76,18 +68,14 @@ private:
 
 bool Conversion::chunkLoop(ChunkPipeline& pipeline, bool readOptions)
 {
-    StatusView& status = m_host.status;
-    EventLoop& events = m_host.events;
     m_lines = 0;
     bool cancelled = false;
     while (m_reader.fill(pipeline.current().text)) {
-        status.setValue(static_cast<float>(pipeline.current().text.position()));
-        if (cancelRequested()) {
+        if (!m_phase.step(pipeline.current().text.position())) {
             cancelled = true;
             break;
         }
-        events.yield();
-        // The options change only while the window is served, which is in the yield: read after
+        // The options change only while the window is served, which is in the step: read after
         // it, they hold for every record of the chunk.
         if (readOptions)
             pipeline.current().options = passOptions();
@@ -151,20 +139,17 @@ bool Conversion::scan()
 
 bool Conversion::awaitScan(ExtentsScan& ahead)
 {
-    StatusView& status = m_host.status;
-    EventLoop& events = m_host.events;
     bool cancelled = false;
     while (true) {
-        const bool ended = ahead.waitFor(std::chrono::milliseconds(0));
-        status.setValue(static_cast<float>(ahead.position()));
-        if (ended)
+        if (ahead.waitFor(std::chrono::milliseconds(0))) {
+            m_phase.showProgress(ahead.position());
             break;
-        if (cancelRequested()) {
+        }
+        if (!m_phase.waitingStep(ahead.position())) {
             ahead.stop();
             cancelled = true;
             break;
         }
-        events.serveWhileWaiting();
         ahead.waitFor(std::chrono::milliseconds(2));
     }
     if (const std::optional<ExtentsScan::Failure>& failure = ahead.failure(); failure && !cancelled) {
@@ -273,7 +258,7 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
 {
     RunResult result;
     RunSummary& summary = result.summary;
-    std::optional<StatusHider> hider;
+    PhaseSteps phase(host.status, host.events);
     try {
         PhaseFiles files = openPhaseFiles(host.options);
         const std::string& sourcePath = files.sourcePath;
@@ -301,11 +286,9 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
         summary.destination = destinationPath;
 
         WholeLinesReader reader(sourceFd, sourcePath, host.chunkBytes);
-        Conversion conversion(host, reader, summary);
+        Conversion conversion(host, phase, reader, summary);
 
-        CancelRequested.store(kFalse);
-        preparePhase(host.status, static_cast<std::uint64_t>(sourceInfo.st_size), "scan for extents ...");
-        hider.emplace(host.status);
+        phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "scan for extents ...");
         reader.rewind();
         // Both passes must read the same file: one that changes under the run is no mesh to trust.
         const auto requireUnchanged = [&](bool readToTheEnd, std::uint64_t position) {
@@ -327,9 +310,7 @@ RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> ear
             summary.interrupted = true;
             return result; // nothing written: the partial destination goes
         }
-        CancelRequested.store(kFalse);
-        preparePhase(host.status, static_cast<std::uint64_t>(sourceInfo.st_size),
-                     "adding noise to verticies ...");
+        phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "adding noise to verticies ...");
         reader.rewind();
         summary.noiseCancelled = conversion.addNoise(out);
         requireUnchanged(!summary.noiseCancelled, reader.position());

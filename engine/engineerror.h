@@ -1,0 +1,26 @@
+#pragma once
+
+// How the engine reports a failure: one exception inside the engine, a message for the user at its
+// entry points, which turn it into a result value.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace jf {
+
+// A failure of a run: the message names the file, the line where there is one, and the fault.
+class EngineError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws "<what> <path>: <reason of errno>."
+[[noreturn]] void throwSystemError(std::string_view what, std::string_view path, int error);
+
+// "<path>, line <n>: <fault>"
+std::string lineMessage(std::string_view path, std::uint64_t line, std::string_view fault);
+
+} // namespace jf
