@@ -113,7 +113,8 @@ bool FormatCheck::write(const ChunkText& text)
         // From here the check waits for the disk, which leaves time for the first pass.
         if (m_host.workers > 0 || (m_host.workers < 0 && defaultWorkers() > 0))
             m_extents = std::make_unique<ExtentsScan>(m_files.sourceFd.get(), m_files.sourcePath);
-        m_copy.copyPrefix(m_files.sourceFd.get(), text.fileOffset + static_cast<std::uint64_t>(begin - text.data()),
+        m_copy.copyPrefix(m_files.sourceFd.get(),
+                          text.fileOffset + static_cast<std::uint64_t>(begin - text.data()),
                           m_files.sourcePath);
     }
     writeNormalForm(begin, end, [this](std::string_view piece) { m_copy.out().append(piece); });
@@ -161,20 +162,18 @@ CheckResult CheckObjFormat(const EngineHost& host)
 {
     CheckResult result;
     PhaseSteps phase(host.status, host.events);
-    try {
-        // The conversion that follows creates the destination: a folder that is missing stops the
-        // command here, before the source is touched.
-        PhaseFiles files = openPhaseFiles(host.options);
-        if (!host.rewriteSource)
-            return result;
-        FormatCheck check(host, files, phase, result);
-        if (check.mayReplace() && check.copyInNormalForm())
-            check.replaceSource();
-    } catch (const EngineError& error) {
-        result.error = error.what();
-    } catch (const std::bad_alloc&) {
-        result.error = "There is not enough memory for the format check.";
-    }
+    result.error = failureOf(
+        [&] {
+            // The conversion that follows creates the destination: a folder that is missing stops
+            // the command here, before the source is touched.
+            PhaseFiles files = openPhaseFiles(host.options);
+            if (!host.rewriteSource)
+                return;
+            FormatCheck check(host, files, phase, result);
+            if (check.mayReplace() && check.copyInNormalForm())
+                check.replaceSource();
+        },
+        "There is not enough memory for the format check.");
     return result;
 }
 

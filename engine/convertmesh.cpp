@@ -252,81 +252,83 @@ private:
     bool m_kept = false;
 };
 
+// The run behind ConvertMesh; its failures are thrown.
+void convert(const EngineHost& host, std::shared_ptr<EarlierSource> earlier, PhaseSteps& phase,
+             RunResult& result)
+{
+    RunSummary& summary = result.summary;
+    PhaseFiles files = openPhaseFiles(host.options);
+    const std::string& sourcePath = files.sourcePath;
+    const std::string& destinationPath = files.destinationPath;
+    // The file that the format check replaced gives the same records, and from memory.
+    const bool readEarlier = earlier && files.sourceInfo.st_dev == earlier->replacementDevice &&
+                             files.sourceInfo.st_ino == earlier->replacementInode;
+    if (!readEarlier)
+        earlier.reset();
+    const struct stat& sourceInfo = readEarlier ? earlier->info : files.sourceInfo;
+    const int sourceFd = readEarlier ? earlier->fd.get() : files.sourceFd.get();
+    FileDescriptor& destination = *files.destination;
+    UniqueFd destinationFd(
+        ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!destinationFd.valid()) {
+        // The Convert command has removed any file there: one that is back now is not ours.
+        if (errno == EEXIST)
+            throw EngineError("The destination file " + destinationPath + " exists already.");
+        throwSystemError("Cannot create the destination file", destinationPath, errno);
+    }
+    PartialDestination partial(destinationPath);
+    destination.iFile = destinationFd.get();
+    OutputFile out(destinationFd.release(), "the destination file " + destinationPath);
+    out.serveWhileWaiting(host.events);
+    summary.destination = destinationPath;
+
+    WholeLinesReader reader(sourceFd, sourcePath, host.chunkBytes);
+    Conversion conversion(host, phase, reader, summary);
+
+    phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "scan for extents ...");
+    reader.rewind();
+    // Both passes must read the same file: one that changes under the run is no mesh to trust.
+    const auto requireUnchanged = [&](bool readToTheEnd, std::uint64_t position) {
+        if (!unchangedSince(sourceFd, sourceInfo) ||
+            (readEarlier && !unchangedSince(files.sourceFd.get(), files.sourceInfo)) ||
+            (readToTheEnd && position - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
+            throw EngineError("The source file " + sourcePath + " changed while it was converted.");
+    };
+    if (std::unique_ptr<ExtentsScan> ahead = earlier ? std::move(earlier->extents) : nullptr) {
+        summary.scanCancelled = conversion.awaitScan(*ahead);
+        requireUnchanged(!summary.scanCancelled, ahead->position());
+    } else {
+        summary.scanCancelled = conversion.scan();
+        requireUnchanged(!summary.scanCancelled, reader.position());
+    }
+    conversion.computeScale();
+
+    if (host.events.interrupted()) {
+        summary.interrupted = true;
+        return; // nothing written: the partial destination goes
+    }
+    phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "adding noise to verticies ...");
+    reader.rewind();
+    summary.noiseCancelled = conversion.addNoise(out);
+    requireUnchanged(!summary.noiseCancelled, reader.position());
+
+    files.sourceFd.close();
+    if (earlier)
+        result.releasing = std::async(std::launch::async, [gone = std::move(earlier)]() mutable {
+                               gone.reset(); // its last descriptor
+                           }).share();
+    out.close();
+    partial.keep();
+}
+
 } // namespace
 
 RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> earlier)
 {
     RunResult result;
-    RunSummary& summary = result.summary;
     PhaseSteps phase(host.status, host.events);
-    try {
-        PhaseFiles files = openPhaseFiles(host.options);
-        const std::string& sourcePath = files.sourcePath;
-        const std::string& destinationPath = files.destinationPath;
-        // The file that the format check replaced gives the same records, and from memory.
-        const bool readEarlier = earlier && files.sourceInfo.st_dev == earlier->replacementDevice &&
-                                 files.sourceInfo.st_ino == earlier->replacementInode;
-        if (!readEarlier)
-            earlier.reset();
-        const struct stat& sourceInfo = readEarlier ? earlier->info : files.sourceInfo;
-        const int sourceFd = readEarlier ? earlier->fd.get() : files.sourceFd.get();
-        FileDescriptor& destination = *files.destination;
-        UniqueFd destinationFd(
-            ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
-        if (!destinationFd.valid()) {
-            // The Convert command has removed any file there: one that is back now is not ours.
-            if (errno == EEXIST)
-                throw EngineError("The destination file " + destinationPath + " exists already.");
-            throwSystemError("Cannot create the destination file", destinationPath, errno);
-        }
-        PartialDestination partial(destinationPath);
-        destination.iFile = destinationFd.get();
-        OutputFile out(destinationFd.release(), "the destination file " + destinationPath);
-        out.serveWhileWaiting(host.events);
-        summary.destination = destinationPath;
-
-        WholeLinesReader reader(sourceFd, sourcePath, host.chunkBytes);
-        Conversion conversion(host, phase, reader, summary);
-
-        phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "scan for extents ...");
-        reader.rewind();
-        // Both passes must read the same file: one that changes under the run is no mesh to trust.
-        const auto requireUnchanged = [&](bool readToTheEnd, std::uint64_t position) {
-            if (!unchangedSince(sourceFd, sourceInfo) ||
-                (readEarlier && !unchangedSince(files.sourceFd.get(), files.sourceInfo)) ||
-                (readToTheEnd && position - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
-                throw EngineError("The source file " + sourcePath + " changed while it was converted.");
-        };
-        if (std::unique_ptr<ExtentsScan> ahead = earlier ? std::move(earlier->extents) : nullptr) {
-            summary.scanCancelled = conversion.awaitScan(*ahead);
-            requireUnchanged(!summary.scanCancelled, ahead->position());
-        } else {
-            summary.scanCancelled = conversion.scan();
-            requireUnchanged(!summary.scanCancelled, reader.position());
-        }
-        conversion.computeScale();
-
-        if (host.events.interrupted()) {
-            summary.interrupted = true;
-            return result; // nothing written: the partial destination goes
-        }
-        phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "adding noise to verticies ...");
-        reader.rewind();
-        summary.noiseCancelled = conversion.addNoise(out);
-        requireUnchanged(!summary.noiseCancelled, reader.position());
-
-        files.sourceFd.close();
-        if (earlier)
-            result.releasing = std::async(std::launch::async, [gone = std::move(earlier)]() mutable {
-                                   gone.reset(); // its last descriptor
-                               }).share();
-        out.close();
-        partial.keep();
-    } catch (const EngineError& error) {
-        result.error = error.what();
-    } catch (const std::bad_alloc&) {
-        result.error = "There is not enough memory for the conversion.";
-    }
+    result.error = failureOf([&] { convert(host, std::move(earlier), phase, result); },
+                             "There is not enough memory for the conversion.");
     return result;
 }
 

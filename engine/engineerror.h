@@ -4,6 +4,8 @@
 // entry points, which turn it into a result value.
 
 #include <cstdint>
+#include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,5 +24,19 @@ public:
 
 // "<path>, line <n>: <fault>"
 std::string lineMessage(std::string_view path, std::uint64_t line, std::string_view fault);
+
+// Runs `work`, the body of an entry point, and gives what it threw as the message for the user: an
+// EngineError's own, or `outOfMemory` when memory ran out. Nothing when it succeeded.
+template <class Work> std::optional<std::string> failureOf(Work&& work, std::string_view outOfMemory)
+{
+    try {
+        work();
+    } catch (const EngineError& error) {
+        return error.what();
+    } catch (const std::bad_alloc&) {
+        return std::string(outOfMemory);
+    }
+    return std::nullopt;
+}
 
 } // namespace jf

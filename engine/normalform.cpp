@@ -51,7 +51,8 @@ const char* firstChangedLine(const char* begin, const char* end)
         bool changed = false;
         std::size_t skip = 1;
         if (*p == '#') {
-            changed = static_cast<std::size_t>(end - p) >= kInd.size() && std::memcmp(p, kInd.data(), kInd.size()) == 0;
+            changed = static_cast<std::size_t>(end - p) >= kInd.size() &&
+                      std::memcmp(p, kInd.data(), kInd.size()) == 0;
         } else if (*p == '\r') {
             changed = p + 1 == end || p[1] != '\n';
             skip = 2;

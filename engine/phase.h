@@ -69,8 +69,7 @@ private:
 
 // Runs `work` on a helper thread and serves the window every few milliseconds until it is done;
 // its failure is thrown here. For waits on the disk that no step can break up.
-template <class Work>
-void whileServing(EventLoop& events, Work work)
+template <class Work> void whileServing(EventLoop& events, Work work)
 {
     std::future<void> done = std::async(std::launch::async, std::move(work));
     while (done.wait_for(kServeSlice) != std::future_status::ready)

@@ -87,7 +87,6 @@ std::string reasonToKeep(const struct stat& source, const std::string& target)
     return {};
 }
 
-
 ReplacementFile::~ReplacementFile()
 {
     if (!m_name.empty())
@@ -156,8 +155,8 @@ void ReplacementFile::copyPrefix(int from, std::uint64_t length, const std::stri
         throw changed();
 }
 
-std::optional<struct stat> ReplacementFile::replaceTarget(const struct stat& source, const std::string& sourcePath,
-                                                          EventLoop& events)
+std::optional<struct stat> ReplacementFile::replaceTarget(const struct stat& source,
+                                                          const std::string& sourcePath, EventLoop& events)
 {
     whileServing(events, [this] { m_out->sync(); });
     if (cancelRequested())

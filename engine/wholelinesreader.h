@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace jf {
@@ -29,7 +30,7 @@ struct ChunkText
 // whole; a chunk ends after a line end (a CR LF is never cut in two), the last one at the end of
 // the file. The buffer grows to the longest line and no further. Reads at offsets of its own, so
 // that readers on other threads may share its descriptor (a pipe is read in order, once), and at
-// the alignment the file has (see readalignment.h). A failed read throws EngineError.
+// the alignment the file has, which the kernel copies to fastest. A failed read throws EngineError.
 class WholeLinesReader
 {
 public:
