@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/host.h"
+#include "engine/minmax.h"
 
 #include <cstdint>
 #include <future>
@@ -10,18 +11,8 @@
 
 namespace jf {
 
-// The source as it was before the format check replaced it, still open (defined in fileio.h).
+// The source as it was before the format check replaced it, still open (earliersource.h).
 struct EarlierSource;
-
-// The smaller or larger of two values; on a tie the second one.
-constexpr double MinOf(double a, double b)
-{
-    return a < b ? a : b;
-}
-constexpr double MaxOf(double a, double b)
-{
-    return a > b ? a : b;
-}
 
 struct RunSummary
 {
@@ -45,8 +36,8 @@ struct RunResult
     std::optional<std::string> error;
     RunSummary summary;
     // The file that the format check replaced, closed after the run on a helper thread: freeing a
-    // gigabyte's cached pages takes a fifth of a second, which the end of a run need not wait for.
-    // Whoever holds the result last waits for it.
+    // large file's cached pages takes long enough to be felt, and the end of a run need not wait
+    // for it. Whoever holds the result last waits for it.
     std::shared_future<void> releasing;
 };
 
@@ -66,8 +57,8 @@ struct CheckResult
     // Why the source was left as it was although it is not in normal form (it may not be
     // written, say); empty otherwise. The conversion reads such a source just as well.
     std::string keptReason;
-    // A cancelled check's copy being freed beside the conversion that follows (a gigabyte's pages
-    // take tens of milliseconds to free); whoever holds the result waits for it at the end.
+    // A cancelled check's copy being freed beside the conversion that follows, which need not wait
+    // for its pages; whoever holds the result waits for it at the end.
     std::shared_future<void> dropping;
     // After a rewrite: the replaced file, still open. The conversion reads its records from it
     // (they are the rewritten file's records) because its bytes are in memory already, while the

@@ -1,13 +1,14 @@
 #include "engine/convert.h"
+#include "engine/earliersource.h"
+#include "engine/engineerror.h"
 #include "engine/extentsscan.h"
-#include "engine/fileio.h"
+#include "engine/normalform.h"
+#include "engine/outputfile.h"
 #include "engine/phase.h"
+#include "engine/phasefiles.h"
 #include "engine/pipeline.h"
+#include "engine/wholelinesreader.h"
 #include "path/filedescriptor.h"
-#include "path/resolver.h"
-#include "text/casemap.h"
-#include "text/exactnumber.h"
-#include "text/number.h"
 #include "text/parser.h"
 
 #include <cerrno>
@@ -21,16 +22,6 @@
 
 namespace jf {
 
-std::string lineMessage(std::string_view path, std::uint64_t line, std::string_view fault)
-{
-    std::string message(path);
-    message += ", line ";
-    message += std::to_string(line);
-    message += ": ";
-    message += fault;
-    return message;
-}
-
 namespace {
 
 enum Axis { X, Y, Z };
@@ -38,8 +29,8 @@ enum Axis { X, Y, Z };
 class Conversion
 {
 public:
-    Conversion(const EngineHost& host, WholeLinesReader& reader, RunSummary& summary)
-        : m_host(host), m_options(host.options), m_reader(reader), m_summary(summary),
+    Conversion(const EngineHost& host, PhaseSteps& phase, WholeLinesReader& reader, RunSummary& summary)
+        : m_host(host), m_options(host.options), m_phase(phase), m_reader(reader), m_summary(summary),
           m_workers(host.workers >= 0 ? unsigned(host.workers) : defaultWorkers())
     {
     }
@@ -65,6 +56,7 @@ private:
 
     const EngineHost& m_host;
     const ConversionOptions& m_options;
+    PhaseSteps& m_phase;
     WholeLinesReader& m_reader;
     RunSummary& m_summary;
     unsigned m_workers;
@@ -76,18 +68,14 @@ private:
 
 bool Conversion::chunkLoop(ChunkPipeline& pipeline, bool readOptions)
 {
-    StatusView& status = m_host.status;
-    EventLoop& events = m_host.events;
     m_lines = 0;
     bool cancelled = false;
     while (m_reader.fill(pipeline.current().text)) {
-        status.setValue(static_cast<float>(pipeline.current().text.position()));
-        if (cancelRequested()) {
+        if (!m_phase.step(pipeline.current().text.position())) {
             cancelled = true;
             break;
         }
-        events.yield();
-        // The options change only while the window is served, which is in the yield: read after
+        // The options change only while the window is served, which is in the step: read after
         // it, they hold for every record of the chunk.
         if (readOptions)
             pipeline.current().options = passOptions();
@@ -151,20 +139,17 @@ bool Conversion::scan()
 
 bool Conversion::awaitScan(ExtentsScan& ahead)
 {
-    StatusView& status = m_host.status;
-    EventLoop& events = m_host.events;
     bool cancelled = false;
     while (true) {
-        const bool ended = ahead.waitFor(std::chrono::milliseconds(0));
-        status.setValue(static_cast<float>(ahead.position()));
-        if (ended)
+        if (ahead.waitFor(std::chrono::milliseconds(0))) {
+            m_phase.showProgress(ahead.position());
             break;
-        if (cancelRequested()) {
+        }
+        if (!m_phase.waitingStep(ahead.position())) {
             ahead.stop();
             cancelled = true;
             break;
         }
-        events.serveWhileWaiting();
         ahead.waitFor(std::chrono::milliseconds(2));
     }
     if (const std::optional<ExtentsScan::Failure>& failure = ahead.failure(); failure && !cancelled) {
@@ -267,85 +252,83 @@ private:
     bool m_kept = false;
 };
 
+// The run behind ConvertMesh; its failures are thrown.
+void convert(const EngineHost& host, std::shared_ptr<EarlierSource> earlier, PhaseSteps& phase,
+             RunResult& result)
+{
+    RunSummary& summary = result.summary;
+    PhaseFiles files = openPhaseFiles(host.options);
+    const std::string& sourcePath = files.sourcePath;
+    const std::string& destinationPath = files.destinationPath;
+    // The file that the format check replaced gives the same records, and from memory.
+    const bool readEarlier = earlier && files.sourceInfo.st_dev == earlier->replacementDevice &&
+                             files.sourceInfo.st_ino == earlier->replacementInode;
+    if (!readEarlier)
+        earlier.reset();
+    const struct stat& sourceInfo = readEarlier ? earlier->info : files.sourceInfo;
+    const int sourceFd = readEarlier ? earlier->fd.get() : files.sourceFd.get();
+    FileDescriptor& destination = *files.destination;
+    UniqueFd destinationFd(
+        ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!destinationFd.valid()) {
+        // The Convert command has removed any file there: one that is back now is not ours.
+        if (errno == EEXIST)
+            throw EngineError("The destination file " + destinationPath + " exists already.");
+        throwSystemError("Cannot create the destination file", destinationPath, errno);
+    }
+    PartialDestination partial(destinationPath);
+    destination.iFile = destinationFd.get();
+    OutputFile out(destinationFd.release(), "the destination file " + destinationPath);
+    out.serveWhileWaiting(host.events);
+    summary.destination = destinationPath;
+
+    WholeLinesReader reader(sourceFd, sourcePath, host.chunkBytes);
+    Conversion conversion(host, phase, reader, summary);
+
+    phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "scan for extents ...");
+    reader.rewind();
+    // Both passes must read the same file: one that changes under the run is no mesh to trust.
+    const auto requireUnchanged = [&](bool readToTheEnd, std::uint64_t position) {
+        if (!unchangedSince(sourceFd, sourceInfo) ||
+            (readEarlier && !unchangedSince(files.sourceFd.get(), files.sourceInfo)) ||
+            (readToTheEnd && position - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
+            throw EngineError("The source file " + sourcePath + " changed while it was converted.");
+    };
+    if (std::unique_ptr<ExtentsScan> ahead = earlier ? std::move(earlier->extents) : nullptr) {
+        summary.scanCancelled = conversion.awaitScan(*ahead);
+        requireUnchanged(!summary.scanCancelled, ahead->position());
+    } else {
+        summary.scanCancelled = conversion.scan();
+        requireUnchanged(!summary.scanCancelled, reader.position());
+    }
+    conversion.computeScale();
+
+    if (host.events.interrupted()) {
+        summary.interrupted = true;
+        return; // nothing written: the partial destination goes
+    }
+    phase.begin(static_cast<std::uint64_t>(sourceInfo.st_size), "adding noise to verticies ...");
+    reader.rewind();
+    summary.noiseCancelled = conversion.addNoise(out);
+    requireUnchanged(!summary.noiseCancelled, reader.position());
+
+    files.sourceFd.close();
+    if (earlier)
+        result.releasing = std::async(std::launch::async, [gone = std::move(earlier)]() mutable {
+                               gone.reset(); // its last descriptor
+                           }).share();
+    out.close();
+    partial.keep();
+}
+
 } // namespace
 
 RunResult ConvertMesh(const EngineHost& host, std::shared_ptr<EarlierSource> earlier)
 {
     RunResult result;
-    RunSummary& summary = result.summary;
-    std::optional<StatusHider> hider;
-    try {
-        PhaseFiles files = openPhaseFiles(host.options);
-        const std::string& sourcePath = files.sourcePath;
-        const std::string& destinationPath = files.destinationPath;
-        // The file that the format check replaced gives the same records, and from memory.
-        const bool readEarlier = earlier && files.sourceInfo.st_dev == earlier->replacementDevice &&
-                                 files.sourceInfo.st_ino == earlier->replacementInode;
-        if (!readEarlier)
-            earlier.reset();
-        const struct stat& sourceInfo = readEarlier ? earlier->info : files.sourceInfo;
-        const int sourceFd = readEarlier ? earlier->fd.get() : files.sourceFd.get();
-        FileDescriptor& destination = *files.destination;
-        UniqueFd destinationFd(
-            ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
-        if (!destinationFd.valid()) {
-            // The Convert command has removed any file there: one that is back now is not ours.
-            if (errno == EEXIST)
-                throw EngineError("The destination file " + destinationPath + " exists already.");
-            throwSystemError("Cannot create the destination file", destinationPath, errno);
-        }
-        PartialDestination partial(destinationPath);
-        destination.iFile = destinationFd.get();
-        OutputFile out(destinationFd.release(), "the destination file " + destinationPath);
-        out.serveWhileWaiting(host.events);
-        summary.destination = destinationPath;
-
-        WholeLinesReader reader(sourceFd, sourcePath, host.chunkBytes);
-        Conversion conversion(host, reader, summary);
-
-        CancelRequested.store(kFalse);
-        preparePhase(host.status, static_cast<std::uint64_t>(sourceInfo.st_size), "scan for extents ...");
-        hider.emplace(host.status);
-        reader.rewind();
-        // Both passes must read the same file: one that changes under the run is no mesh to trust.
-        const auto requireUnchanged = [&](bool readToTheEnd, std::uint64_t position) {
-            if (!unchangedSince(sourceFd, sourceInfo) ||
-                (readEarlier && !unchangedSince(files.sourceFd.get(), files.sourceInfo)) ||
-                (readToTheEnd && position - 1 != static_cast<std::uint64_t>(sourceInfo.st_size)))
-                throw EngineError("The source file " + sourcePath + " changed while it was converted.");
-        };
-        if (std::unique_ptr<ExtentsScan> ahead = earlier ? std::move(earlier->extents) : nullptr) {
-            summary.scanCancelled = conversion.awaitScan(*ahead);
-            requireUnchanged(!summary.scanCancelled, ahead->position());
-        } else {
-            summary.scanCancelled = conversion.scan();
-            requireUnchanged(!summary.scanCancelled, reader.position());
-        }
-        conversion.computeScale();
-
-        if (host.events.interrupted()) {
-            summary.interrupted = true;
-            return result; // nothing written: the partial destination goes
-        }
-        CancelRequested.store(kFalse);
-        preparePhase(host.status, static_cast<std::uint64_t>(sourceInfo.st_size),
-                     "adding noise to verticies ...");
-        reader.rewind();
-        summary.noiseCancelled = conversion.addNoise(out);
-        requireUnchanged(!summary.noiseCancelled, reader.position());
-
-        files.sourceFd.close();
-        if (earlier)
-            result.releasing = std::async(std::launch::async, [gone = std::move(earlier)]() mutable {
-                                   gone.reset(); // its last descriptor
-                               }).share();
-        out.close();
-        partial.keep();
-    } catch (const EngineError& error) {
-        result.error = error.what();
-    } catch (const std::bad_alloc&) {
-        result.error = "There is not enough memory for the conversion.";
-    }
+    PhaseSteps phase(host.status, host.events);
+    result.error = failureOf([&] { convert(host, std::move(earlier), phase, result); },
+                             "There is not enough memory for the conversion.");
     return result;
 }
 

@@ -1,7 +1,9 @@
 #include "engine/extentsscan.h"
 
-#include "engine/fileio.h"
+#include "engine/engineerror.h"
 #include "engine/host.h"
+#include "engine/normalform.h"
+#include "engine/wholelinesreader.h"
 #include "text/parser.h"
 
 #include <new>

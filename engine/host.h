@@ -68,7 +68,7 @@ public:
     virtual ~EventLoop() = default;
     virtual void yield() = 0;
     // Called every few milliseconds while the engine waits for the disk between records (putting
-    // a normalised copy of a large source on the disk can take a second), so that the window
+    // a normalised copy of a large source on the disk takes a while), so that the window
     // stays served; by default the same as a yield.
     virtual void serveWhileWaiting() { yield(); }
     // True when the whole command is to stop (the command line's Ctrl-C): no further phase starts.
@@ -99,7 +99,7 @@ std::int32_t DaySeed(const DayClock& clock);
 // How many bytes of whole lines each pass reads at a time. A chunk is one step of the pass: the
 // progress shown, the cancel test and the yield come before it, and its records are handled with the
 // options as they stand after that yield, which is the only place where the window can change them.
-// A chunk takes well under a millisecond, so a Cancel or a changed option acts at once to the user.
+// A chunk is small enough that a Cancel or a changed option acts at once to the user.
 constexpr std::size_t kPassChunkBytes = 256 * 1024;
 
 // Everything a run reaches outside itself.

@@ -78,27 +78,4 @@ inline const char* skipNormalForm(const char* p, const char* end)
     return findLineByte(p, end);
 }
 
-// findLineByte that also copies the bytes before the hit to `out` and moves `out` past them. It
-// stores 16 bytes a step whatever the hit, so `out` must have 16 bytes of room beyond the copy.
-inline const char* copyToLineByte(const char* p, const char* end, char*& out)
-{
-#if defined(__SSE2__)
-    for (; end - p >= 16; p += 16, out += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-        if (const unsigned bits = lineByteBits(bytes)) {
-            const int n = __builtin_ctz(bits);
-            out += n;
-            return p + n;
-        }
-    }
-#endif
-    for (; p != end; ++p, ++out) {
-        if (*p == '\r' || *p == '\n' || *p == '#')
-            return p;
-        *out = *p;
-    }
-    return end;
-}
-
 } // namespace jf

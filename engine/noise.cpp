@@ -1,6 +1,6 @@
 #include "engine/noise.h"
 
-#include "engine/convert.h"
+#include "engine/minmax.h"
 #include "text/exactnumber.h"
 #include "text/number.h"
 

@@ -6,8 +6,8 @@
 // records are then handled with the options read for it, so the output is the same whatever the
 // number of threads.
 
-#include "engine/fileio.h"
 #include "engine/records.h"
+#include "engine/wholelinesreader.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -4,7 +4,8 @@
 // and "#IND" fall across the reader's reads as they do on pipes and slow disks, while each read
 // still returns exactly one piece. The chunks are as small as the pieces, so that they end anywhere.
 
-#include "engine/fileio.h"
+#include "engine/normalform.h"
+#include "engine/wholelinesreader.h"
 #include "fuzzsupport.h"
 #include "text/parser.h"
 

@@ -3,7 +3,9 @@
 
 #include "engine/command.h"
 #include "engine/convert.h"
-#include "engine/fileio.h"
+#include "engine/engineerror.h"
+#include "engine/outputfile.h"
+#include "engine/uniquefd.h"
 #include "engine/pipeline.h"
 #include "text/number.h"
 

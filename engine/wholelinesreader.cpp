@@ -1,0 +1,101 @@
+#include "engine/wholelinesreader.h"
+
+#include "engine/engineerror.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
+
+namespace jf {
+
+namespace {
+
+// Where a read from the page cache should land: at the same place within a cache line as its first
+// byte has in the file. The kernel's copy into a buffer placed otherwise runs several times slower
+// on the processors we run on.
+constexpr std::size_t kReadAlignment = 64;
+
+// How far into `buffer` to put `kept` bytes so that bytes read from file offset `next` land just
+// after them at the alignment they have in the file.
+std::size_t readAlignedStart(const char* buffer, std::size_t kept, std::uint64_t next)
+{
+    const auto end = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer) + kept);
+    return static_cast<std::size_t>((next - end) % kReadAlignment);
+}
+
+} // namespace
+
+void WholeLinesReader::rewind()
+{
+    m_offset = 0;
+    m_carry.clear();
+    m_eof = false;
+}
+
+std::size_t WholeLinesReader::read(char* to, std::size_t room)
+{
+    while (true) {
+        const ssize_t n =
+            m_positional ? ::pread(m_fd, to, room, static_cast<off_t>(m_offset)) : ::read(m_fd, to, room);
+        if (n >= 0) {
+            m_offset += static_cast<std::uint64_t>(n);
+            return static_cast<std::size_t>(n);
+        }
+        if (errno == ESPIPE && m_positional) {
+            m_positional = false; // a pipe or a socket: read in order, once
+            continue;
+        }
+        if (errno != EINTR)
+            throwSystemError("Cannot read the source file", m_path, errno);
+    }
+}
+
+bool WholeLinesReader::fill(ChunkText& text)
+{
+    // A buffer that grew for a long line gives its memory back: only the longest line may cost
+    // memory, and only while it is handled.
+    const std::size_t size = m_chunkBytes + 2 * kReadAlignment;
+    if (text.buffer.size() > 4 * size || text.buffer.size() < size)
+        std::vector<char>(size).swap(text.buffer);
+    if (text.buffer.size() < m_carry.size() + size)
+        text.buffer.resize(m_carry.size() + size);
+    text.begin = readAlignedStart(text.buffer.data(), m_carry.size(), m_offset);
+    text.end = text.begin + m_carry.size();
+    text.fileOffset = m_offset - m_carry.size();
+    m_carry.copy(text.buffer.data() + text.begin, m_carry.size());
+    m_carry.clear();
+    if (m_carry.capacity() > size)
+        std::string().swap(m_carry);
+    // Bytes before `searched` hold no line end to cut after, but for a CR that was the last one read.
+    std::size_t searched = text.begin;
+    std::size_t cut = 0;
+    while (!m_eof) {
+        // Every read asks for a chunk's bytes: a line longer than the chunk grows the buffer.
+        if (text.buffer.size() - text.end < m_chunkBytes)
+            text.buffer.resize(std::max(text.buffer.size() * 2, text.end + m_chunkBytes));
+        const std::size_t got = read(text.buffer.data() + text.end, m_chunkBytes);
+        if (got == 0) {
+            m_eof = true;
+            break;
+        }
+        text.end += got;
+        // The chunk ends after its last line end; a CR as the last byte may still be half of a CR LF.
+        const char* const data = text.buffer.data();
+        for (std::size_t p = text.end; p > searched; --p) {
+            if (data[p - 1] == '\n' || (data[p - 1] == '\r' && p != text.end)) {
+                cut = p;
+                break;
+            }
+        }
+        if (cut)
+            break;
+        searched = text.end - 1;
+    }
+    if (m_eof)
+        cut = text.end;
+    m_carry.assign(text.buffer.data() + cut, text.end - cut);
+    text.end = cut;
+    return text.end != text.begin;
+}
+
+} // namespace jf
