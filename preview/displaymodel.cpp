@@ -1,7 +1,10 @@
 #include "preview/displaymodel.h"
 
-#include "engine/fileio.h"
-#include "engine/phase.h"
+#include "engine/engineerror.h"
+#include "engine/normalform.h"
+#include "engine/phasefiles.h"
+#include "engine/uniquefd.h"
+#include "engine/wholelinesreader.h"
 #include "preview/flathash.h"
 #include "text/parser.h"
 
