@@ -20,6 +20,7 @@ class QPushButton;
 
 namespace jf {
 
+class frmPreview;
 class frmSplash;
 class frmStatus;
 
@@ -82,8 +83,13 @@ public:
     QPushButton* cmdConvert = nullptr;
     QMenu* mnuFile = nullptr;
     QAction* mnuFileClose = nullptr;
+    QMenu* mnuView = nullptr;
+    QAction* mnuViewPreview = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpAbout = nullptr;
+
+    // The preview window once View > Preview has opened it; it lives as long as this window.
+    frmPreview* preview() const { return m_preview; }
 
 signals:
     // The window has closed and stored its settings: the program ends.
@@ -115,6 +121,12 @@ private:
     void mnuFileClose_Click();
     void mnuHelpAbout_Click();
 
+    // The preview follows this window's source and options.
+    void createPreviewMenu();
+    void mnuViewPreview_Click();
+    void previewSourceChanged();
+    void previewOptionsChanged();
+
     std::optional<QString> browse(FileDialog::Mode mode);
     void takeSource(const QString& path);
     frmStatus& statusWindow();
@@ -134,6 +146,7 @@ private:
     std::shared_future<void> m_releasing;
     bool m_closeAfterRun = false;
     bool m_unloaded = false;
+    frmPreview* m_preview = nullptr;
 };
 
 } // namespace jf
