@@ -49,6 +49,13 @@ struct PreviewMesh
 
     std::uint64_t shownTriangles() const { return triangles.size() / 3; }
     bool pointsOnly() const { return triangles.empty(); } // vertices and no faces: drawn as points
+    bool reduced = false; // beyond the budget: a reduced mesh is shown
+
+    // What After needs of each shown vertex, so that a change of options redraws without reading
+    // the file again: its record as Convert reads it ("#IND" read as "0"), and its line.
+    std::string recordText;                 // the shown vertices' records, one after another
+    std::vector<std::uint64_t> recordEnds;  // where each ends in recordText
+    std::vector<std::uint64_t> recordLines; // 1-based, as Convert's messages count them
 };
 
 struct PreviewLoad
@@ -58,10 +65,23 @@ struct PreviewLoad
     bool cancelled = false;
 };
 
-// Reads the file at `path` (never writes, never creates anything) on the caller's thread. Above
-// `triangleBudget` triangles the mesh is reduced to at most that many, every shown vertex a real
-// vertex of the file; memory stays bounded whatever the size of the file. `progress(done, total)`
-// (bytes) is called from the loading thread now and then; it returns false to cancel. `progress`
+// Reads the file at `path` (never writes, never creates anything) on the caller's thread.
+//
+// Faces of any number of corners are drawn as fans, but a quad as Split quads writes it (its
+// diagonal from the second corner to the fourth), so that After shows the surface Convert gives.
+// A face that names a vertex the file does not hold is skipped and counted; l and p records and
+// faces of fewer than three corners are not drawn. A vertex record that Convert cannot read fails
+// the load with "<path>, line <n>: <fault>".
+//
+// A file of more than `triangleBudget` triangles (or vertices) is read a second time and shown
+// reduced to at most that many, by vertex clustering on a grid over the whole file's box: one
+// real vertex of the file stands for every occupied cell (the first in the file), faces are
+// mapped to cells and those that collapse are dropped. Memory stays bounded whatever the size of
+// the file but for 4 bytes a vertex, up to 64 Mi vertices; faces that name a vertex beyond those,
+// or one defined later in the file, are left out of a reduced picture.
+//
+// `progress(done, total)` (bytes) is called from the loading thread once every few hundred
+// kilobytes; it returns false to cancel. `total` doubles when a second reading starts. `progress`
 // may be empty.
 PreviewLoad loadPreviewMesh(const std::string& path, std::uint64_t triangleBudget,
                             const std::function<bool(std::uint64_t, std::uint64_t)>& progress);

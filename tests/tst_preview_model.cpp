@@ -1,0 +1,291 @@
+#include "preview/displaymodel.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <set>
+
+using namespace jf;
+
+namespace {
+
+std::string writeFile(const QTemporaryDir& dir, const char* name, const std::string& text)
+{
+    const std::string path = QDir(dir.path()).filePath(name).toStdString();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+// The coordinates of every v record the command line wrote, in order.
+std::vector<double> writtenVertices(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    std::vector<double> numbers;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 4 || fields[0] != "v")
+            continue;
+        for (int i = 1; i <= 3; ++i) {
+            double value = 0;
+            const QByteArray& field = fields[i];
+            std::from_chars(field.constData(), field.constData() + field.size(), value);
+            numbers.push_back(value);
+        }
+    }
+    return numbers;
+}
+
+// A height field of `side` x `side` vertices in quads, every vertex line first.
+std::string gridMesh(int side)
+{
+    std::string text;
+    text.reserve(std::size_t(side) * side * 48);
+    char line[96];
+    for (int z = 0; z < side; ++z)
+        for (int x = 0; x < side; ++x) {
+            std::snprintf(line, sizeof line, "v %d.25 %.3f %d.75\n", x, std::sin(x * 0.1) * std::cos(z * 0.07), z);
+            text += line;
+        }
+    for (int z = 0; z + 1 < side; ++z)
+        for (int x = 0; x + 1 < side; ++x) {
+            const int a = z * side + x + 1;
+            std::snprintf(line, sizeof line, "f %d %d %d %d\n", a, a + 1, a + side + 1, a + side);
+            text += line;
+        }
+    return text;
+}
+
+long statusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(field));
+    return -1;
+}
+
+} // namespace
+
+class TestPreviewModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // After's numbers are the ones Convert writes: every mesh of the shared collection, with
+    // several choices of options, against the command line built beside this test.
+    void sameNumbersAsConvert_data()
+    {
+        QTest::addColumn<QString>("mesh");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("intensity");
+        QTest::addColumn<int>("algorithm");
+        QTest::addColumn<QString>("axes");
+        const QDir meshes(JF_MESH_DIR);
+        if (!meshes.exists())
+            QSKIP("the shared meshes are not there");
+        struct Choice
+        {
+            const char* name;
+            const char* intensity;
+            int algorithm;
+            const char* type;
+            const char* axes;
+        };
+        const Choice choices[] = {{"default", "0.1", White, "white", "xyz"},
+                                  {"cubic xz", "0.5", Cubic, "cubic", "xz"},
+                                  {"squared y, typed text", "2,5e-2", Squared, "squared", "y"},
+                                  {"no axis", "0.1", White, "white", "none"}};
+        for (const QString& name : meshes.entryList({"*.obj"}, QDir::Files, QDir::Name))
+            for (const Choice& c : choices)
+                QTest::newRow(qPrintable(name + ", " + c.name))
+                    << meshes.filePath(name)
+                    << QStringList{"-i", c.intensity, "-t", c.type, "-a", c.axes} << QString(c.intensity)
+                    << c.algorithm << QString(c.axes);
+    }
+    void sameNumbersAsConvert()
+    {
+        QFETCH(QString, mesh);
+        QFETCH(QStringList, options);
+        QFETCH(QString, intensity);
+        QFETCH(int, algorithm);
+        QFETCH(QString, axes);
+        QTemporaryDir dir;
+        const QString source = dir.filePath("in.obj"), written = dir.filePath("out.obj");
+        QVERIFY(QFile::copy(mesh, source));
+
+        QProcess cli;
+        cli.start(JITTERFORM_CLI,
+                  QStringList{"-q", "-f", "--keep-source", "--day", "46000"} + options + QStringList{source, written});
+        QVERIFY(cli.waitForFinished(60000));
+        const QByteArray said = cli.readAllStandardError();
+
+        const PreviewLoad load = loadPreviewMesh(source.toStdString(), kDefaultTriangleBudget, {});
+        QVERIFY(!load.cancelled);
+        if (cli.exitCode() != 0) {
+            // A record Convert cannot read fails the load with Convert's own words.
+            QVERIFY2(load.error, said.constData());
+            QVERIFY2(said.contains(QByteArray::fromStdString(*load.error)), load.error->c_str());
+            return;
+        }
+        QVERIFY2(!load.error, load.error ? load.error->c_str() : "");
+        PreviewSettings settings;
+        settings.intensityText = intensity.toStdString();
+        settings.algorithm = algorithm;
+        for (int axis = 0; axis < 3; ++axis)
+            settings.axes[axis] = axes.contains(QChar('x' + axis));
+        settings.daySeed = 46000;
+        const PreviewNoise noise = noisePreviewMesh(*load.mesh, settings);
+        QVERIFY(!noise.error);
+
+        const std::vector<double> expected = writtenVertices(written);
+        QCOMPARE(load.mesh->fileVertices * 3, expected.size());
+        QCOMPARE(noise.positions.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            if (noise.positions[i] != expected[i])
+                QFAIL(qPrintable(QString("vertex %1, axis %2: %3 shown, %4 written")
+                                     .arg(i / 3 + 1)
+                                     .arg(i % 3)
+                                     .arg(noise.positions[i], 0, 'g', 17)
+                                     .arg(expected[i], 0, 'g', 17)));
+    }
+
+    // Faces as files have them, well formed or not: what is drawn, what is skipped and counted.
+    void faces_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<uint>>("triangles");
+        QTest::addColumn<int>("edges");
+        QTest::addColumn<QList<uint>>("diagonals");
+        QTest::addColumn<int>("skipped");
+        const QByteArray four = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";
+        const auto row = [](const char* name, const QByteArray& text, QList<uint> triangles, int edges,
+                            QList<uint> diagonals = {}, int skipped = 0) {
+            QTest::newRow(name) << text << triangles << edges << diagonals << skipped;
+        };
+        // A quad is cut where Split quads cuts it, so After shows the surface Convert writes.
+        row("quad", four + "f 1 2 3 4\n", {0, 1, 3, 1, 2, 3}, 4, {1, 3});
+        row("corner forms", four + "f 1/1 2/2 3/3\r\nf 1//1 3//1 4//1\rf 1/1/1 2/2/2 4/4/4\n",
+            {0, 1, 2, 0, 2, 3, 0, 1, 3}, 6);
+        row("relative", four + "f -4 -3 -2\n", {0, 1, 2}, 3);
+        row("pentagon as a fan", four + "v 0 2 0\nf 1 2 3 5 4\n", {0, 1, 2, 0, 2, 4, 0, 4, 3}, 5);
+        row("vertex defined after the face", "v 0 0 0\nv 1 0 0\nf 1 2 3\nv 1 1 0\n", {0, 1, 2}, 3);
+        row("index zero", four + "f 0 1 2\nf 1 2 3\n", {0, 1, 2}, 3, {}, 1);
+        row("beyond the count", four + "f 1 2 5\n", {}, 0, {}, 1);
+        row("relative beyond the start", four + "f -5 -2 -1\n", {}, 0, {}, 1);
+        row("not a number", four + "f a b c\nf 1.5 2 3\nf 1 2 3x\n", {}, 0, {}, 3);
+        row("lines, points, two corners", four + "l 1 2 3\np 1\nf 1 2\n", {}, 0);
+        row("huge index", four + "f 1 2 99999999999999999999\nf 1 2 -99999999999999999999\n", {}, 0, {}, 2);
+    }
+    void faces()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<uint>, triangles);
+        QFETCH(int, edges);
+        QFETCH(QList<uint>, diagonals);
+        QFETCH(int, skipped);
+        QTemporaryDir dir;
+        const PreviewLoad load = loadPreviewMesh(writeFile(dir, "faces.obj", text.toStdString()), 100, {});
+        QVERIFY(load.mesh);
+        QCOMPARE(QList<uint>(load.mesh->triangles.begin(), load.mesh->triangles.end()), triangles);
+        QCOMPARE(int(load.mesh->edges.size() / 2), edges);
+        QCOMPARE(QList<uint>(load.mesh->diagonals.begin(), load.mesh->diagonals.end()), diagonals);
+        QCOMPARE(int(load.mesh->skippedFaces), skipped);
+        QCOMPARE(load.mesh->pointsOnly(), triangles.isEmpty());
+        QCOMPARE(load.mesh->positions.size(), 3 * load.mesh->fileVertices);
+        QVERIFY(!load.mesh->reduced);
+    }
+
+    // What fails a load, and what a Cancel leaves.
+    void failures()
+    {
+        QTemporaryDir dir;
+        const std::string broken = writeFile(dir, "broken.obj", "# two\nv 1 2 3\n  v 1 2\r\nf 1 2 3\n");
+        PreviewLoad load = loadPreviewMesh(broken, 100, {});
+        QVERIFY(!load.mesh);
+        QCOMPARE(load.error.value_or(""),
+                 broken + ", line 3: a vertex needs three coordinates, x, y and z; this one has 2.");
+
+        load = loadPreviewMesh(dir.filePath("missing.obj").toStdString(), 100, {});
+        QVERIFY(load.error && load.error->find("missing.obj") != std::string::npos);
+        load = loadPreviewMesh(dir.path().toStdString(), 100, {});
+        QVERIFY(load.error && load.error->find("is not a file") != std::string::npos);
+
+        const std::string grid = writeFile(dir, "grid.obj", gridMesh(40));
+        load = loadPreviewMesh(grid, 100, [](std::uint64_t, std::uint64_t) { return false; });
+        QVERIFY(load.cancelled && !load.mesh && !load.error);
+        // A cancel during the second reading of a file beyond the budget.
+        std::uint64_t firstTotal = 0;
+        load = loadPreviewMesh(grid, 100, [&](std::uint64_t, std::uint64_t total) {
+            firstTotal = firstTotal ? firstTotal : total;
+            return total == firstTotal;
+        });
+        QVERIFY(load.cancelled && !load.mesh);
+
+        // The intensity, read as Convert reads it, may be beyond a double.
+        load = loadPreviewMesh(grid, 100000, {});
+        PreviewSettings settings;
+        settings.intensityText = "1e400";
+        const PreviewNoise noise = noisePreviewMesh(*load.mesh, settings);
+        QVERIFY(noise.error && noise.error->find("1e400") != std::string::npos);
+        QCOMPARE(noise.positions, load.mesh->positions);
+    }
+
+    // Above the budget: at most that many triangles and vertices, every one a real vertex of the
+    // file with its own record's noise, and memory that does not follow the file.
+    void reduction()
+    {
+        constexpr int kSide = 700; // about a million triangles, 40 MB
+        constexpr std::uint64_t kBudget = 20000;
+        QTemporaryDir dir;
+        const std::string path = writeFile(dir, "grid.obj", gridMesh(kSide));
+
+        std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+        const long before = statusKb("VmRSS:");
+        const PreviewLoad load = loadPreviewMesh(path, kBudget, {});
+        const long grown = statusKb("VmHWM:") - before;
+        QVERIFY(load.mesh);
+        const PreviewMesh& mesh = *load.mesh;
+        QCOMPARE(mesh.fileVertices, std::uint64_t(kSide) * kSide);
+        QCOMPARE(mesh.fileTriangles, 2 * std::uint64_t(kSide - 1) * (kSide - 1));
+        QVERIFY(mesh.reduced);
+        QVERIFY2(mesh.shownTriangles() <= kBudget && mesh.shownTriangles() > kBudget / 8,
+                 qPrintable(QString::number(mesh.shownTriangles())));
+        QVERIFY(mesh.positions.size() / 3 <= kBudget);
+        // The whole mesh would take more than 100 MB; cells of every vertex take 2 MB.
+        QVERIFY2(grown < 24 * 1024, qPrintable(QString::number(grown) + " kB"));
+
+        // Vertex n is on line n: every shown vertex is that line's vertex, with its noise.
+        QProcess cli;
+        const QString written = dir.filePath("out.obj");
+        cli.start(JITTERFORM_CLI, {"-q", "-f", "--keep-source", "--day", "-7", "-t", "cubic",
+                                   QString::fromStdString(path), written});
+        QVERIFY(cli.waitForFinished(120000));
+        QCOMPARE(cli.exitCode(), 0);
+        const std::vector<double> expected = writtenVertices(written);
+        PreviewSettings settings;
+        settings.algorithm = Cubic;
+        settings.daySeed = -7;
+        const PreviewNoise noise = noisePreviewMesh(mesh, settings);
+        QVERIFY(!noise.error);
+        std::set<std::uint64_t> lines;
+        for (std::size_t i = 0; i < mesh.recordLines.size(); ++i) {
+            const std::uint64_t line = mesh.recordLines[i];
+            QVERIFY(lines.insert(line).second);
+            for (int axis = 0; axis < 3; ++axis)
+                QCOMPARE(noise.positions[3 * i + axis], expected[3 * (line - 1) + axis]);
+        }
+        for (const std::uint32_t v : mesh.triangles)
+            QVERIFY(v < mesh.positions.size() / 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPreviewModel)
+#include "tst_preview_model.moc"
