@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
+          libqt6opengl6-dev libgl1-mesa-dri
           xvfb xauth python3 clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do

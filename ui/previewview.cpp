@@ -145,7 +145,22 @@ void PreviewView::initializeGL()
 void PreviewView::paintGL()
 {
     const qreal ratio = devicePixelRatioF();
-    m_renderer.drawSideBySide(qRound(width() * ratio), qRound(height() * ratio), m_camera);
+    const int w = qRound(width() * ratio), h = qRound(height() * ratio);
+    if (m_only) {
+        m_renderer.clear(w, h);
+        m_renderer.draw(*m_only, {0, 0, w / 2, h}, m_camera);
+        return;
+    }
+    m_renderer.drawSideBySide(w, h, m_camera);
+}
+
+QImage PreviewView::grabSide(MeshSide side)
+{
+    m_only = side;
+    const QImage all = grabFramebuffer();
+    m_only.reset();
+    update();
+    return all.copy(0, 0, all.width() / 2, all.height());
 }
 
 void PreviewView::mousePressEvent(QMouseEvent* event)

@@ -4,6 +4,7 @@
 #include "preview/displaymodel.h"
 #include "render/meshrenderer.h"
 
+#include <QImage>
 #include <QOpenGLWidget>
 #include <QPoint>
 
@@ -35,6 +36,11 @@ public:
     void fitCamera();
     Camera& camera() { return m_camera; }
 
+    // One side as it is drawn now, alone at the place of Before and with Before's size. The halves of
+    // a side-by-side picture can differ in the last bit of a few pixels, as the software rasteriser
+    // rounds by where on the framebuffer a triangle falls; this puts both at the same place.
+    QImage grabSide(MeshSide side);
+
     // Why the view cannot draw, once the widget's context has been tried; nothing while it can.
     std::optional<QString> failure() const { return m_failure; }
 
@@ -63,6 +69,7 @@ private:
     // Kept so that a context made later (the first showing, a new top-level window) gets them too.
     std::shared_ptr<const PreviewMesh> m_mesh;
     std::vector<double> m_after;
+    std::optional<MeshSide> m_only; // grabSide() at work
     enum class Drag { None, Orbit, Pan } m_drag = Drag::None;
     QPoint m_last;
 };
