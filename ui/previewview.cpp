@@ -51,6 +51,9 @@ PreviewView::PreviewView(QWidget* parent) : QOpenGLWidget(parent)
 PreviewView::~PreviewView()
 {
     releaseGl();
+    // The base class destroys the context after this object is gone: its signal must not reach us.
+    if (context() != nullptr)
+        disconnect(context(), nullptr, this, nullptr);
 }
 
 void PreviewView::releaseGl()
