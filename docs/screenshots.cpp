@@ -3,8 +3,12 @@
 // through the tests' stand-ins, with its settings in a folder of its own.
 
 #include "tests/ui/support.h"
+#include "ui/frmpreview.h"
 #include "ui/logo.h"
+#include "ui/previewview.h"
 #include "ui/twips.h"
+
+#include <QSignalSpy>
 
 #include <cstdio>
 
@@ -64,6 +68,31 @@ int main(int argc, char** argv)
     if (!grabbed) {
         std::fprintf(stderr, "the run ended before the status window was grabbed\n");
         ++failures;
+    }
+
+    // The preview of a mesh with some shape to it, as the main window's defaults noise it.
+    {
+        const QString sphere = dir.filePath(QStringLiteral("sphere.obj"));
+        writeAll(sphere, sphereText(24, 48));
+        window.txtSource->setText(lower(sphere));
+        window.setDayClock(fixedDay());
+        window.mnuViewPreview->trigger();
+        jf::frmPreview* preview = window.preview();
+        QSignalSpy finished(preview, &jf::frmPreview::loadFinished);
+        if (preview->isLoading() && !finished.wait(60000)) {
+            std::fprintf(stderr, "the preview did not load\n");
+            ++failures;
+        }
+        if (!QTest::qWaitForWindowExposed(preview))
+            ++failures;
+        preview->resize(jf::Twips().size(9600, 5400));
+        if (preview->view) {
+            preview->view->camera().orbit(0, 40, preview->view->height());
+            preview->view->setWireframe(true);
+        }
+        QTest::qWait(200);
+        save(preview->grab(), "preview");
+        preview->close();
     }
 
     jf::frmSplash splash(fakes.services());

@@ -447,16 +447,25 @@ void MeshRenderer::draw(MeshSide side, const Viewport& viewport, const Camera& c
     f.Disable(kScissorTest);
 }
 
+void MeshRenderer::clear(int width, int height)
+{
+    if (!d->ready || width <= 0 || height <= 0)
+        return;
+    d->f.Disable(kScissorTest);
+    d->f.Viewport(0, 0, width, height);
+    d->f.ClearColor(kBackground.r, kBackground.g, kBackground.b, kBackground.a);
+    d->f.DepthMask(1);
+    d->f.ClearDepth(1.0);
+    d->f.Clear(kColorBufferBit | kDepthBufferBit);
+}
+
 void MeshRenderer::drawSideBySide(int width, int height, const Camera& camera)
 {
     if (!d->ready || width <= 0 || height <= 0)
         return;
     const int half = width / 2;
-    if (width % 2 != 0) {
-        d->f.Viewport(0, 0, width, height);
-        d->f.ClearColor(kBackground.r, kBackground.g, kBackground.b, kBackground.a);
-        d->f.Clear(kColorBufferBit);
-    }
+    if (width % 2 != 0)
+        clear(width, height);
     draw(MeshSide::Before, {0, 0, half, height}, camera);
     draw(MeshSide::After, {half, 0, half, height}, camera);
 }

@@ -72,6 +72,8 @@ public:
     void setShowDiagonals(bool on);
     bool showDiagonals() const;
 
+    // Clears a `width` x `height` framebuffer to the background.
+    void clear(int width, int height);
     // Clears `viewport` to the background and draws one side into it.
     void draw(MeshSide side, const Viewport& viewport, const Camera& camera);
     // Before on the left half and After on the right half of a `width` x `height` framebuffer;

@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
           xvfb xauth python3 clang libclang-rt-14-dev
-          # The preview: OpenGL without a display (Mesa's EGL and software renderer).
-          libegl-dev libegl-mesa0 libgl1-mesa-dri
+          # The preview: Qt's OpenGL widgets, and OpenGL without a display (Mesa's EGL and software
+          # renderer).
+          libqt6opengl6-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
           # The icons, the package, and the checks of the manuals, desktop data and completion.
           librsvg2-bin dpkg-dev lintian groff-base man-db desktop-file-utils appstream bash-completion
           "$@")

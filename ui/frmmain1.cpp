@@ -6,6 +6,7 @@
 #include "path/resolver.h"
 #include "text/casemap.h"
 #include "text/number.h"
+#include "ui/frmpreview.h"
 #include "ui/frmsplash.h"
 #include "ui/frmstatus.h"
 #include "ui/twips.h"
@@ -349,6 +350,7 @@ void frmMain1::createMenus()
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuFileClose = mnuFile->addAction(QStringLiteral("&Close"));
     mnuFileClose->setObjectName(QStringLiteral("mnuFileClose"));
+    createPreviewMenu();
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelpAbout = mnuHelp->addAction(QStringLiteral("&About"));
@@ -429,6 +431,8 @@ void frmMain1::closeEvent(QCloseEvent* event)
         return;
     m_unloaded = true;
     Form_Unload();
+    if (m_preview != nullptr)
+        m_preview->close();
     emit unloaded();
 }
 
@@ -585,6 +589,7 @@ void frmMain1::takeSource(const QString& path)
     // The proposed destination: the same folder and extension, "_n" behind the base name.
     descriptor.setFile(descriptor.File() + "_n");
     txtDestination->setText(shown(descriptor));
+    previewSourceChanged();
 }
 
 void frmMain1::cmdBrowseSource_Click()
@@ -694,6 +699,73 @@ void frmMain1::mnuHelpAbout_Click()
     about.cmdOK->setVisible(true);
     about.cmdSysInfo->setVisible(true);
     about.exec();
+}
+
+void frmMain1::createPreviewMenu()
+{
+    mnuView = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuViewPreview = mnuView->addAction(QStringLiteral("&Preview"));
+    mnuViewPreview->setObjectName(QStringLiteral("mnuViewPreview"));
+    mnuViewPreview->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(mnuViewPreview, &QAction::triggered, this, &frmMain1::mnuViewPreview_Click);
+
+    // A typed source counts once it is confirmed (Return, or the focus leaving the box).
+    connect(txtSource, &QLineEdit::editingFinished, this, &frmMain1::previewSourceChanged);
+    connect(txtIntensity, &QLineEdit::textChanged, this, &frmMain1::previewOptionsChanged);
+    connect(cmbAlgorithm, &QComboBox::currentIndexChanged, this, &frmMain1::previewOptionsChanged);
+    for (QCheckBox* box : {chkX, chkY, chkZ, chkSplit})
+        connect(box, &QCheckBox::stateChanged, this, &frmMain1::previewOptionsChanged);
+}
+
+void frmMain1::mnuViewPreview_Click()
+{
+    if (m_preview == nullptr) {
+        // The choices as a Convert started now would read them.
+        m_preview = new frmPreview(
+            [this] {
+                PreviewSettings settings;
+                settings.intensityText = intensityText();
+                settings.algorithm = algorithmIndex();
+                settings.axes[0] = xValue() == Checked;
+                settings.axes[1] = yValue() == Checked;
+                settings.axes[2] = zValue() == Checked;
+                settings.split = splitValue() == Checked;
+                settings.daySeed = DaySeed(m_clock);
+                return settings;
+            },
+            this);
+        m_preview->show();
+        previewSourceChanged();
+    } else {
+        m_preview->show();
+    }
+    m_preview->raise();
+    m_preview->activateWindow();
+}
+
+void frmMain1::previewSourceChanged()
+{
+    if (m_preview == nullptr)
+        return;
+    // The file a Convert would read: the box's text split and mapped to the names on disk.
+    const std::string text = sourceText();
+    if (trimBlanks(text).empty()) {
+        m_preview->setSource(QString());
+        return;
+    }
+    FileDescriptor descriptor;
+    descriptor.Split(text);
+    const QString path = fromBytes(resolveOnDisk(descriptor.Path()).path);
+    if (m_preview->mesh() && m_preview->mesh()->path == bytes(path) && !m_preview->isLoading())
+        return; // the same file confirmed again: nothing to read
+    m_preview->setSource(path);
+}
+
+void frmMain1::previewOptionsChanged()
+{
+    if (m_preview != nullptr)
+        m_preview->optionsChanged();
 }
 
 } // namespace jf

@@ -20,6 +20,7 @@ class QPushButton;
 
 namespace jf {
 
+class frmPreview;
 class frmSplash;
 class frmStatus;
 
@@ -82,6 +83,8 @@ public:
     QPushButton* cmdConvert = nullptr;
     QMenu* mnuFile = nullptr;
     QAction* mnuFileClose = nullptr;
+    QMenu* mnuView = nullptr;
+    QAction* mnuViewPreview = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
@@ -89,6 +92,9 @@ public:
     // dropped one: an existing .obj file becomes the source and proposes the destination. A relative
     // path is taken from the current folder. Any other path changes nothing and gives false.
     bool openFile(const QString& path);
+
+    // The preview window once View > Preview has opened it; it lives as long as this window.
+    frmPreview* preview() const { return m_preview; }
 
 signals:
     // The window has closed and stored its settings: the program ends.
@@ -120,6 +126,12 @@ private:
     void mnuFileClose_Click();
     void mnuHelpAbout_Click();
 
+    // The preview follows this window's source and options.
+    void createPreviewMenu();
+    void mnuViewPreview_Click();
+    void previewSourceChanged();
+    void previewOptionsChanged();
+
     std::optional<QString> browse(FileDialog::Mode mode);
     void takeSource(const QString& path);
     void takeDropped(const QString& path);
@@ -140,6 +152,7 @@ private:
     std::shared_future<void> m_releasing;
     bool m_closeAfterRun = false;
     bool m_unloaded = false;
+    frmPreview* m_preview = nullptr;
 };
 
 } // namespace jf

@@ -25,7 +25,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
 #include <functional>
+#include <numbers>
 #include <memory>
 #include <string>
 
@@ -91,6 +93,31 @@ inline QByteArray meshText(int vertices)
             text += "vn 0 " + QByteArray::number((i % 7) / 7.0, 'f', 4) + " 1\nvt 0.5 0.25\nf " +
                     QByteArray::number(i - 2) + ' ' + QByteArray::number(i - 1) + ' ' +
                     QByteArray::number(i) + ' ' + QByteArray::number(i + 1) + '\n';
+    }
+    return text;
+}
+
+// A unit sphere of quads, capped by triangle fans: a mesh whose shading shows any noise.
+inline QByteArray sphereText(int rings, int segments)
+{
+    QByteArray text = "# sphere\nv 0 1 0\n";
+    for (int r = 1; r < rings; ++r) {
+        const double theta = std::numbers::pi * r / rings;
+        for (int s = 0; s < segments; ++s) {
+            const double phi = 2 * std::numbers::pi * s / segments;
+            text += "v " + QByteArray::number(std::sin(theta) * std::cos(phi), 'f', 6) + ' ' +
+                    QByteArray::number(std::cos(theta), 'f', 6) + ' ' +
+                    QByteArray::number(std::sin(theta) * std::sin(phi), 'f', 6) + '\n';
+        }
+    }
+    text += "v 0 -1 0\n";
+    const auto at = [&](int r, int s) { return QByteArray::number(2 + (r - 1) * segments + s % segments); };
+    const QByteArray bottom = QByteArray::number(2 + (rings - 1) * segments);
+    for (int s = 0; s < segments; ++s) {
+        text += "f 1 " + at(1, s + 1) + ' ' + at(1, s) + '\n';
+        for (int r = 1; r + 1 < rings; ++r)
+            text += "f " + at(r, s) + ' ' + at(r, s + 1) + ' ' + at(r + 1, s + 1) + ' ' + at(r + 1, s) + '\n';
+        text += "f " + bottom + ' ' + at(rings - 1, s) + ' ' + at(rings - 1, s + 1) + '\n';
     }
     return text;
 }
