@@ -708,7 +708,9 @@ private slots:
         const auto [cut, cutOutput] = runWith(true);
         QVERIFY(!full.scanCancelled && !cut.noiseCancelled);
         QCOMPARE(cutOutput.count('\n'), fullOutput.count('\n'));
-        if (cut.scanCancelled)
+        // The scan beside the check may have read the whole file by the time the Cancel is seen;
+        // its box is then the whole file's, and so is the output.
+        if (cut.scanCancelled && cut.smallestExtent != full.smallestExtent)
             QVERIFY(cut.smallestExtent < full.smallestExtent);
         else
             QCOMPARE(cutOutput, fullOutput);
