@@ -29,6 +29,13 @@ constexpr std::size_t kBlockSize = std::size_t(1) << 20;
 constexpr std::string_view kInd = "#IND";
 constexpr std::uint64_t kNoChange = static_cast<std::uint64_t>(-1);
 
+// The size of the blocks the check reads and copies: the host's, in whole chunks, or kBlockSize.
+std::size_t checkBlockBytes(std::size_t hostBlockBytes)
+{
+    const auto chunk = static_cast<std::size_t>(kChunkSize);
+    return hostBlockBytes ? (hostBlockBytes + chunk - 1) / chunk * chunk : kBlockSize;
+}
+
 // Rewrites line ends as CR LF and "#IND" as "0", byte by byte in effect, carrying a trailing CR or
 // a partial "#IND" from one chunk into the next so that chunking never shows in the result.
 // It also finds where the result first differs from the input, so that a source already in normal
@@ -153,8 +160,10 @@ void Normaliser::finish()
 class ChunkReader
 {
 public:
-    ChunkReader(int fd, std::string path)
-        : m_fd(fd), m_path(std::move(path)), m_buffer(kBlockSize + kReadAlignment)
+    // `blockBytes` 0: kBlockSize.
+    ChunkReader(int fd, std::string path, std::size_t blockBytes)
+        : m_fd(fd), m_path(std::move(path)), m_blockBytes(checkBlockBytes(blockBytes)),
+          m_buffer(m_blockBytes + kReadAlignment)
     {
     }
 
@@ -184,7 +193,7 @@ private:
         m_begin = placeUnread(m_buffer.data(), m_begin, m_end, m_read);
         m_end = m_begin + kept;
         // Whole blocks of the file, while the check's chunks divide the block size.
-        const std::size_t limit = std::min(m_buffer.size(), m_end + kBlockSize - kept);
+        const std::size_t limit = std::min(m_buffer.size(), m_end + m_blockBytes - kept);
         while (m_end < limit) {
             const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, limit - m_end);
             if (n == 0)
@@ -201,6 +210,7 @@ private:
 
     int m_fd;
     std::string m_path;
+    std::size_t m_blockBytes;
     std::vector<char> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
@@ -238,7 +248,7 @@ class ReplacementFile
 {
 public:
     // Creates the copy; returns false when the folder may not be written.
-    bool create(const std::string& target, mode_t mode)
+    bool create(const std::string& target, mode_t mode, std::size_t blockBytes)
     {
         m_target = target;
         m_folder = folderOf(target);
@@ -256,7 +266,7 @@ public:
             throwSystemError("Cannot create a normalised copy of the source file in the folder", m_folder,
                              errno);
         }
-        m_out.emplace(fd, "a normalised copy of the source file " + target);
+        m_out.emplace(fd, "a normalised copy of the source file " + target, blockBytes);
         return true;
     }
     bool created() const { return m_out.has_value(); }
@@ -327,8 +337,10 @@ private:
 };
 
 // Copies the unchanged start of the source into the copy, in the kernel where it can.
-void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::string& sourcePath)
+void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::string& sourcePath,
+                std::size_t blockBytes)
 {
+    const std::size_t blockSize = checkBlockBytes(blockBytes);
     const auto changed = [&] {
         return EngineError("The source file " + sourcePath + " changed while it was checked.");
     };
@@ -349,9 +361,10 @@ void copyPrefix(int from, OutputFile& to, std::uint64_t length, const std::strin
             break; // no kernel copy between these files
         }
     }
-    std::vector<char> buffer(static_cast<std::uint64_t>(offset) < length ? kBlockSize + kReadAlignment : 0);
+    std::vector<char> buffer(static_cast<std::uint64_t>(offset) < length ? blockSize + kReadAlignment : 0);
     while (static_cast<std::uint64_t>(offset) < length) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, kBlockSize));
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, blockSize));
         char* const block =
             buffer.data() + readAlignedStart(buffer.data(), 0, static_cast<std::uint64_t>(offset));
         const ssize_t got = ::pread(from, block, piece, offset);
@@ -440,7 +453,7 @@ CheckResult CheckObjFormat(const EngineHost& host)
         hider.emplace(host.status);
 
         const std::int64_t length = static_cast<std::int64_t>(info.st_size);
-        ChunkReader reader(source.iFile, sourcePath);
+        ChunkReader reader(source.iFile, sourcePath, host.blockBytes);
         Normaliser normaliser;
         ReplacementFile copy;
         // Ended before `files` closes the descriptor it reads.
@@ -451,15 +464,15 @@ CheckResult CheckObjFormat(const EngineHost& host)
             if (copy.created()) {
                 copy.out().append(output);
             } else if (normaliser.firstChange() != kNoChange) {
-                if (!copy.create(target, info.st_mode)) {
+                if (!copy.create(target, info.st_mode, host.blockBytes)) {
                     result.keptReason = "the source file's folder may not be written";
                     return false;
                 }
                 copy.out().serveWhileWaiting(host.events);
                 // From here the check waits for the disk, which leaves time for the first pass.
                 if (helped)
-                    extents = std::make_unique<ExtentsScan>(source.iFile, sourcePath);
-                copyPrefix(source.iFile, copy.out(), normaliser.firstChange(), sourcePath);
+                    extents = std::make_unique<ExtentsScan>(source.iFile, sourcePath, host.chunkBytes);
+                copyPrefix(source.iFile, copy.out(), normaliser.firstChange(), sourcePath, host.blockBytes);
                 copy.out().append(output);
             }
             normaliser.clearOutput();
