@@ -10,9 +10,10 @@
 //  1: the algorithm index, -1 to 3      2: the intensity text, from a table
 //  3: the record at which the event happens (0: none)      4: the event      5: the day
 //  6: bit 0: also run the format check on a real file and convert that; the outputs must agree;
-//     bits 1-7: less 2, the size of the chunks of a further run without an event, whose output must
-//     be the same. Every other run reads chunks of one byte, which hold one line each: one step of
-//     progress, cancel test and yield a record, so that an event acts at an exact record.
+//     bits 1-7: less 2, the size of the chunks of a further run without an event, which also writes
+//     the smallest file blocks; its output must be the same. Every other run reads chunks of one
+//     byte, which hold one line each: one step of progress, cancel test and yield a record, so that
+//     an event acts at an exact record.
 
 #include "engine/convert.h"
 #include "fuzzsupport.h"
