@@ -20,8 +20,6 @@ namespace {
 // The check's step: progress, the cancel test and the yield come once per this many bytes, the
 // last step taking up to one byte more.
 constexpr std::int64_t kStepBytes = 4096;
-// How much the check reads at a time: whole blocks of the file, as the disk likes them.
-constexpr std::size_t kReadBytes = std::size_t(1) << 20;
 
 class FormatCheck
 {
@@ -76,7 +74,7 @@ bool FormatCheck::mayReplace()
 bool FormatCheck::copyInNormalForm()
 {
     m_phase.begin(static_cast<std::uint64_t>(length()), "Checking OBJ file format ...");
-    WholeLinesReader reader(m_files.sourceFd.get(), m_files.sourcePath, kReadBytes);
+    WholeLinesReader reader(m_files.sourceFd.get(), m_files.sourcePath, checkReadBytes(m_host.blockBytes));
     ChunkText text;
     std::int64_t step = 0; // the file offset where the next step starts
     while (reader.fill(text)) {
@@ -105,14 +103,15 @@ bool FormatCheck::write(const ChunkText& text)
         begin = firstChangedLine(begin, end);
         if (begin == end)
             return true;
-        if (!m_copy.create(m_target, m_files.sourceInfo.st_mode)) {
+        if (!m_copy.create(m_target, m_files.sourceInfo.st_mode, m_host.blockBytes)) {
             m_result.keptReason = "the source file's folder may not be written";
             return false;
         }
         m_copy.out().serveWhileWaiting(m_host.events);
         // From here the check waits for the disk, which leaves time for the first pass.
         if (m_host.workers > 0 || (m_host.workers < 0 && defaultWorkers() > 0))
-            m_extents = std::make_unique<ExtentsScan>(m_files.sourceFd.get(), m_files.sourcePath);
+            m_extents =
+                std::make_unique<ExtentsScan>(m_files.sourceFd.get(), m_files.sourcePath, m_host.chunkBytes);
         m_copy.copyPrefix(m_files.sourceFd.get(),
                           text.fileOffset + static_cast<std::uint64_t>(begin - text.data()),
                           m_files.sourcePath);

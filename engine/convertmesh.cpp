@@ -132,7 +132,8 @@ bool Conversion::scan()
         [this](Chunk& chunk) {
             takeLines(chunk);
             m_box.add(chunk.box);
-        });
+        },
+        m_host.startHelper);
     pipeline.serveWhileWaiting(m_host.events);
     return chunkLoop(pipeline, false);
 }
@@ -230,7 +231,8 @@ bool Conversion::addNoise(OutputFile& out)
             m_summary.vertices += chunk.vertices;
             m_summary.normals += chunk.normals;
             m_summary.quadsSplit += chunk.quads;
-        });
+        },
+        m_host.startHelper);
     pipeline.serveWhileWaiting(m_host.events);
     return chunkLoop(pipeline, true);
 }
@@ -278,7 +280,7 @@ void convert(const EngineHost& host, std::shared_ptr<EarlierSource> earlier, Pha
     }
     PartialDestination partial(destinationPath);
     destination.iFile = destinationFd.get();
-    OutputFile out(destinationFd.release(), "the destination file " + destinationPath);
+    OutputFile out(destinationFd.release(), "the destination file " + destinationPath, host.blockBytes);
     out.serveWhileWaiting(host.events);
     summary.destination = destinationPath;
 

@@ -27,8 +27,9 @@ std::optional<std::string> measureVertices(const ChunkText& text, RecordFormatte
     return std::nullopt;
 }
 
-ExtentsScan::ExtentsScan(int fd, std::string path)
-    : m_fd(fd), m_path(std::move(path)), m_run(std::async(std::launch::async, &ExtentsScan::run, this))
+ExtentsScan::ExtentsScan(int fd, std::string path, std::size_t chunkBytes)
+    : m_fd(fd), m_path(std::move(path)), m_chunkBytes(chunkBytes),
+      m_run(std::async(std::launch::async, &ExtentsScan::run, this))
 {
 }
 
@@ -51,7 +52,7 @@ bool ExtentsScan::waitFor(std::chrono::milliseconds timeout)
 void ExtentsScan::run()
 {
     try {
-        WholeLinesReader reader(m_fd, m_path, kPassChunkBytes);
+        WholeLinesReader reader(m_fd, m_path, m_chunkBytes);
         RecordFormatter formatter;
         ChunkText text;
         std::uint64_t line = 0;

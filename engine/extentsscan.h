@@ -27,7 +27,7 @@ std::optional<std::string> measureVertices(const ChunkText& text, RecordFormatte
 class ExtentsScan
 {
 public:
-    ExtentsScan(int fd, std::string path);
+    ExtentsScan(int fd, std::string path, std::size_t chunkBytes);
     ~ExtentsScan(); // ends the thread and waits for it
     ExtentsScan(const ExtentsScan&) = delete;
     ExtentsScan& operator=(const ExtentsScan&) = delete;
@@ -54,6 +54,7 @@ private:
 
     int m_fd;
     std::string m_path;
+    std::size_t m_chunkBytes;
     Extents m_box;
     std::optional<Failure> m_failure;
     std::atomic<bool> m_stop{false};

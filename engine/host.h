@@ -102,6 +102,10 @@ std::int32_t DaySeed(const DayClock& clock);
 // A chunk is small enough that a Cancel or a changed option acts at once to the user.
 constexpr std::size_t kPassChunkBytes = 256 * 1024;
 
+// Runs `work` on a thread beside the caller's. The engine waits for every piece of work it started
+// to end before it returns.
+using HelperStart = std::function<void(std::function<void()> work)>;
+
 // Everything a run reaches outside itself.
 struct EngineHost
 {
@@ -117,6 +121,14 @@ struct EngineHost
     // Tests make it small, so that chunks meet everywhere. Where the options stay as they are, the
     // output does not depend on it.
     std::size_t chunkBytes = kPassChunkBytes;
+    // How the helpers above start; empty: each on a thread of its own, started for the pass. The fuzz
+    // target hands in threads that it starts once, since starting one costs more than a small run.
+    HelperStart startHelper = {};
+    // The size of the blocks in which the format check reads the source and output files are written,
+    // rounded up to whole disk blocks; 0 for sizes that suit a disk (1 and 2 MiB). Tests make it small,
+    // so that a small mesh crosses blocks, and a small run does not pay for megabytes it never uses.
+    // The output does not depend on it.
+    std::size_t blockBytes = 0;
 };
 
 } // namespace jf

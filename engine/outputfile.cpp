@@ -17,8 +17,10 @@ namespace {
 constexpr std::size_t kDiskBlock = 4096;
 } // namespace
 
-OutputFile::OutputFile(int fd, std::string name)
-    : m_fd(fd), m_name(std::move(name)), m_storage(kBlocks * kBufferSize + kDiskBlock)
+OutputFile::OutputFile(int fd, std::string name, std::size_t blockBytes)
+    : m_fd(fd), m_name(std::move(name)),
+      m_blockBytes(blockBytes ? (blockBytes + kDiskBlock - 1) / kDiskBlock * kDiskBlock : kBufferSize),
+      m_storage(std::make_unique_for_overwrite<char[]>(kBlocks * m_blockBytes + kDiskBlock))
 {
     m_data = block(0);
     const int flags = ::fcntl(m_fd.get(), F_GETFL);
@@ -55,9 +57,9 @@ void OutputFile::stopDirect()
 void OutputFile::appendLarge(std::string_view text)
 {
     while (!text.empty()) {
-        if (m_used == kBufferSize)
+        if (m_used == m_blockBytes)
             handOver();
-        const std::size_t piece = std::min(text.size(), kBufferSize - m_used);
+        const std::size_t piece = std::min(text.size(), m_blockBytes - m_used);
         text.copy(m_data + m_used, piece);
         m_used += piece;
         text.remove_prefix(piece);
@@ -87,8 +89,8 @@ void OutputFile::writeAll(const char* data, std::size_t size)
 
 char* OutputFile::block(std::size_t index)
 {
-    const auto address = reinterpret_cast<std::uintptr_t>(m_storage.data());
-    return m_storage.data() + (kDiskBlock - address % kDiskBlock) % kDiskBlock + index * kBufferSize;
+    const auto address = reinterpret_cast<std::uintptr_t>(m_storage.get());
+    return m_storage.get() + (kDiskBlock - address % kDiskBlock) % kDiskBlock + index * m_blockBytes;
 }
 
 void OutputFile::writerLoop()

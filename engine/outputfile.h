@@ -20,11 +20,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
 
 namespace jf {
 
@@ -34,14 +34,16 @@ class OutputFile
 {
 public:
     // Takes `fd` over. `name` says what the file is in messages ("the destination file /a/b.obj").
-    OutputFile(int fd, std::string name);
+    // `blockBytes` (0: kBufferSize) is rounded up to whole disk blocks; the bytes on the disk do not
+    // depend on it.
+    OutputFile(int fd, std::string name, std::size_t blockBytes = 0);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     void append(std::string_view text)
     {
-        if (text.size() <= kBufferSize - m_used) {
+        if (text.size() <= m_blockBytes - m_used) {
             text.copy(m_data + m_used, text.size());
             m_used += text.size();
             return;
@@ -63,7 +65,7 @@ public:
     void serveWhileWaiting(EventLoop& events);
     bool direct() const { return m_direct.load(std::memory_order_relaxed); }
 
-    static constexpr std::size_t kBufferSize = std::size_t(2) << 20; // each block
+    static constexpr std::size_t kBufferSize = std::size_t(2) << 20; // each block, unless told
     static constexpr std::size_t kBlocks = 4;
 
 private:
@@ -80,7 +82,10 @@ private:
 
     UniqueFd m_fd;
     std::string m_name;
-    std::vector<char> m_storage; // kBlocks disk-aligned blocks, used in turn
+    std::size_t m_blockBytes;
+    // kBlocks disk-aligned blocks, used in turn. Left unfilled: only the bytes written are ever read,
+    // and filling them would cost a small run more than its conversion.
+    std::unique_ptr<char[]> m_storage;
     char* m_data = nullptr;      // the block that fills
     std::size_t m_fill = 0;      // its index
     std::size_t m_used = 0;

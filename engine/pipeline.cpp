@@ -30,14 +30,26 @@ unsigned defaultWorkers()
     return std::thread::hardware_concurrency() > 1 ? 1 : 0;
 }
 
-ChunkPipeline::ChunkPipeline(unsigned workers, Process process, Deliver deliver)
-    : m_process(std::move(process)), m_deliver(std::move(deliver)), m_slots(kSlots), m_formatters(workers + 1)
+ChunkPipeline::ChunkPipeline(unsigned workers, Process process, Deliver deliver, const HelperStart& start)
+    : m_process(std::move(process)), m_deliver(std::move(deliver)), m_slots(kSlots),
+      m_formatters(workers + 1), m_helpers(workers)
 {
     for (Slot& slot : m_slots)
         slot.chunk = std::make_unique<Chunk>();
     m_filling = m_slots[0].chunk.get();
-    for (unsigned i = 0; i < workers; ++i)
-        m_threads.emplace_back(&ChunkPipeline::work, this, i + 1);
+    for (unsigned i = 0; i < workers; ++i) {
+        if (!start) {
+            m_threads.emplace_back(&ChunkPipeline::work, this, i + 1);
+            continue;
+        }
+        // Small enough for the function's own storage: starting a helper allocates nothing.
+        start([this, i] {
+            work(i + 1);
+            std::lock_guard lock(m_mutex);
+            ++m_helpersEnded;
+            m_done.notify_all();
+        });
+    }
 }
 
 ChunkPipeline::~ChunkPipeline()
@@ -49,6 +61,8 @@ ChunkPipeline::~ChunkPipeline()
     m_work.notify_all();
     for (std::thread& thread : m_threads)
         thread.join();
+    std::unique_lock lock(m_mutex);
+    m_done.wait(lock, [this] { return m_helpersEnded + m_threads.size() == m_helpers; });
 }
 
 void ChunkPipeline::processSlot(Slot& slot, RecordFormatter& formatter)
@@ -130,7 +144,7 @@ void ChunkPipeline::pump(bool untilEmpty)
         const std::size_t waiting = m_fillSequence - m_claimSequence;
         const bool ringFull = m_fillSequence - m_deliverSequence == m_slots.size();
         const bool allDelivered = m_deliverSequence == m_fillSequence;
-        if (allDelivered || (!untilEmpty && !ringFull && waiting < 2 && !m_threads.empty()))
+        if (allDelivered || (!untilEmpty && !ringFull && waiting < 2 && m_helpers > 0))
             return;
         if (waiting > 0) {
             // The helpers lag behind, or there are none: process the oldest waiting chunk here.

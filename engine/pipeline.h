@@ -6,6 +6,7 @@
 // records are then handled with the options read for it, so the output is the same whatever the
 // number of threads.
 
+#include "engine/host.h"
 #include "engine/records.h"
 #include "engine/wholelinesreader.h"
 
@@ -57,8 +58,9 @@ public:
     // `deliver` runs for every chunk in order, one chunk at a time, on whichever thread finished
     // the chunk or the ones before it: handing a chunk's output on is a copy of all its bytes, which
     // would otherwise fall to the calling thread, which also reads the chunks.
-    // What it throws comes out of the calling thread's next submit or finish.
-    ChunkPipeline(unsigned workers, Process process, Deliver deliver);
+    // What it throws comes out of the calling thread's next submit or finish. The helpers start
+    // through `start` where it is given.
+    ChunkPipeline(unsigned workers, Process process, Deliver deliver, const HelperStart& start = {});
     ~ChunkPipeline();
     ChunkPipeline(const ChunkPipeline&) = delete;
     ChunkPipeline& operator=(const ChunkPipeline&) = delete;
@@ -106,6 +108,8 @@ private:
     std::exception_ptr m_failure; // what a delivery threw
     EventLoop* m_events = nullptr;
     std::vector<std::thread> m_threads;
+    unsigned m_helpers = 0;
+    unsigned m_helpersEnded = 0; // of those started through a HelperStart
 };
 
 // The number of helper threads a run uses: one where there is a second core.

@@ -17,8 +17,9 @@ namespace jf {
 
 namespace {
 
-// Whole blocks of the file, as the check reads them.
-constexpr std::size_t kBlockSize = std::size_t(1) << 20;
+// Whole blocks of the file, as the disk likes them.
+constexpr std::size_t kReadBytes = std::size_t(1) << 20;
+constexpr std::size_t kDiskBlock = 4096;
 
 std::string folderOf(const std::string& path)
 {
@@ -34,6 +35,11 @@ bool mayNotWrite(int error)
 }
 
 } // namespace
+
+std::size_t checkReadBytes(std::size_t blockBytes)
+{
+    return blockBytes ? (blockBytes + kDiskBlock - 1) / kDiskBlock * kDiskBlock : kReadBytes;
+}
 
 bool sameFileState(const struct stat& a, const struct stat& b)
 {
@@ -95,8 +101,9 @@ ReplacementFile::~ReplacementFile()
 
 // The copy has no name until it is complete (O_TMPFILE where the file system offers it), so a run
 // that is killed leaves nothing behind.
-bool ReplacementFile::create(const std::string& target, mode_t mode)
+bool ReplacementFile::create(const std::string& target, mode_t mode, std::size_t blockBytes)
 {
+    m_readBytes = checkReadBytes(blockBytes);
     m_target = target;
     m_folder = folderOf(target);
     int fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
@@ -112,7 +119,7 @@ bool ReplacementFile::create(const std::string& target, mode_t mode)
             return false;
         throwSystemError("Cannot create a normalised copy of the source file in the folder", m_folder, errno);
     }
-    m_out.emplace(fd, "a normalised copy of the source file " + target);
+    m_out.emplace(fd, "a normalised copy of the source file " + target, blockBytes);
     return true;
 }
 
@@ -141,7 +148,7 @@ void ReplacementFile::copyPrefix(int from, std::uint64_t length, const std::stri
     std::uint64_t copied = static_cast<std::uint64_t>(offset);
     if (copied >= length)
         return;
-    WholeLinesReader reader(from, sourcePath, kBlockSize);
+    WholeLinesReader reader(from, sourcePath, m_readBytes);
     ChunkText text;
     while (copied < length && reader.fill(text)) {
         const std::uint64_t end = std::min<std::uint64_t>(text.fileOffset + text.size(), length);

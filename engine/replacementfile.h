@@ -26,6 +26,10 @@ bool sameFileState(const struct stat& a, const struct stat& b);
 // Why the source (really at `target`, past any link) may not be replaced, or empty when it may.
 std::string reasonToKeep(const struct stat& source, const std::string& target);
 
+// The size of the blocks in which the check reads the source and copies its unchanged start: the
+// host's `blockBytes` in whole disk blocks, or a megabyte for 0.
+std::size_t checkReadBytes(std::size_t blockBytes);
+
 // Removes the copies that runs killed between naming and renaming a copy of `target` left behind,
 // where the run's process is gone.
 void removeStaleCopies(const std::string& target);
@@ -38,8 +42,10 @@ public:
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-    // Creates the copy of `target`; false when its folder may not be written.
-    bool create(const std::string& target, mode_t mode);
+    // Creates the copy of `target`, written in blocks of the host's `blockBytes` (0: the output
+    // file's own size) and copied in checkReadBytes(blockBytes); false when its folder may not be
+    // written.
+    bool create(const std::string& target, mode_t mode, std::size_t blockBytes);
     bool created() const { return m_out.has_value(); }
     OutputFile& out() { return *m_out; }
 
@@ -58,6 +64,7 @@ private:
     std::string m_target;
     std::string m_folder;
     std::string m_name; // the copy's name while it has one and is not yet the source
+    std::size_t m_readBytes = 0;
     std::optional<OutputFile> m_out;
 };
 

@@ -10,9 +10,10 @@
 //  1: the algorithm index, -1 to 3      2: the intensity text, from a table
 //  3: the record at which the event happens (0: none)      4: the event      5: the day
 //  6: bit 0: also run the format check on a real file and convert that; the outputs must agree;
-//     bits 1-7: less 2, the size of the chunks of a further run without an event, whose output must
-//     be the same. Every other run reads chunks of one byte, which hold one line each: one step of
-//     progress, cancel test and yield a record, so that an event acts at an exact record.
+//     bits 1-7: less 2, the size of the chunks of a further run without an event, which also writes
+//     the smallest file blocks; its output must be the same. Every other run reads chunks of one
+//     byte, which hold one line each: one step of progress, cancel test and yield a record, so that
+//     an event acts at an exact record.
 
 #include "engine/convert.h"
 #include "fuzzsupport.h"
@@ -20,15 +21,20 @@
 #include "text/number.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 using namespace jf;
 using namespace jf::fuzz;
@@ -37,6 +43,10 @@ using jf::test::FakeOptions;
 namespace {
 
 constexpr std::size_t kHeader = 7;
+// Files are written in blocks of this size, in place of megabytes; one run takes the smallest, so
+// that the output crosses blocks and hands them to the writer's thread.
+constexpr std::size_t kBlockBytes = 16384;
+constexpr std::size_t kSmallestBlockBytes = 4096;
 const char* const kIntensities[] = {"0.1",   "1",          "-2", "0",     "abc",    "1e-300",
                                     "1e300", " 0 . 5 e 1", "3",  "1e999", "-0.001", "123456",
                                     "0.25",  "+.5",        "7e", "1.#IND"};
@@ -86,7 +96,68 @@ Config readConfig(const std::uint8_t* bytes, std::size_t size)
     return c;
 }
 
-std::string g_folder;
+// The files of a run live in memory, in a folder on tmpfs, so that neither writes nor flushes wait
+// for a disk. The engine sees the folder through a link whose name, like every file name in it, is
+// in upper case: the name resolver then finds each component under its own name and never lists a
+// folder, but for the root's entry of the link's folder.
+std::string g_folder;     // the link, as the engine sees it
+std::string g_realFolder; // on tmpfs where there is one
+int g_memory = -1;        // the in-memory source, which MEM.OBJ in the folder leads to
+std::string g_memoryPath;
+
+// The engine's helper threads, started once: a new thread per pass costs more than a small run.
+class HelperPool
+{
+public:
+    explicit HelperPool(int size) : m_jobs(std::size_t(size))
+    {
+        for (int i = 0; i < size; ++i)
+            std::thread([this, i] { serve(std::size_t(i)); }).detach();
+    }
+    // Hands `work` to an idle thread, waiting for one: a run starts at most as many helpers as the
+    // pool holds.
+    void start(std::function<void()> work)
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            for (std::function<void()>& job : m_jobs) {
+                if (!job) {
+                    job = std::move(work);
+                    m_wake.notify_all();
+                    return;
+                }
+            }
+            m_wake.wait(lock);
+        }
+    }
+    // Waits until every job has ended and is gone, so that nothing a run allocated is freed after it.
+    void waitIdle()
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] {
+            return std::none_of(m_jobs.begin(), m_jobs.end(), [](auto& j) { return bool(j); });
+        });
+    }
+
+private:
+    void serve(std::size_t index)
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return bool(m_jobs[index]); });
+            lock.unlock();
+            m_jobs[index]();
+            lock.lock();
+            m_jobs[index] = nullptr;
+            m_wake.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<std::function<void()>> m_jobs; // one a thread; empty while it is idle
+};
+HelperPool* g_pool = nullptr;
 
 std::optional<std::string> readFile(const std::string& path)
 {
@@ -106,7 +177,7 @@ struct Run
 
 // Runs the check (`check`) or the conversion of `source`, the event acting at its record.
 Run run(const Config& config, const std::string& source, int workers, bool check = false,
-        std::size_t chunkBytes = 1)
+        std::size_t chunkBytes = 1, std::size_t blockBytes = kBlockBytes)
 {
     FakeOptions options = config.options;
     options.source = source;
@@ -129,6 +200,8 @@ Run run(const Config& config, const std::string& source, int workers, bool check
     EngineHost host{options, status, events, [day = double(config.day)] { return day; }};
     host.workers = workers;
     host.chunkBytes = chunkBytes;
+    host.blockBytes = blockBytes;
+    host.startHelper = [](std::function<void()> work) { g_pool->start(std::move(work)); };
     CancelRequested.store(kFalse);
     if (check) {
         result.checked = CheckObjFormat(host);
@@ -142,6 +215,7 @@ Run run(const Config& config, const std::string& source, int workers, bool check
     result.yieldsPerPhase.resize(std::size_t(status.shows));
     result.statusVisible = status.visible;
     ::unlink(options.destination.c_str());
+    g_pool->waitIdle();
     return result;
 }
 
@@ -326,8 +400,9 @@ void checkRun(const Config& config, const std::vector<ReferenceRecord>& records,
 std::vector<std::string> folderEntries()
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(g_folder))
+    for (const auto& entry : std::filesystem::directory_iterator(g_realFolder))
         names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -336,10 +411,27 @@ std::vector<std::string> folderEntries()
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/jf-fuzz-engine-XXXXXX";
+    const std::string linkFolder = tmp && *tmp ? tmp : "/tmp";
+    struct stat shm
+    {
+    };
+    const bool onTmpfs =
+        ::stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) && ::access("/dev/shm", W_OK) == 0;
+    std::string pattern = (onTmpfs ? std::string("/dev/shm") : linkFolder) + "/jf-fuzz-engine-XXXXXX";
     FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
-    g_folder = pattern;
-    std::atexit([] { std::filesystem::remove_all(g_folder); });
+    g_realFolder = pattern;
+    g_folder = linkFolder + "/JF-FUZZ-ENGINE-" + std::to_string(::getpid());
+    ::unlink(g_folder.c_str()); // a link that a killed run of the same number left
+    FUZZ_CHECK_MSG(::symlink(g_realFolder.c_str(), g_folder.c_str()) == 0, g_folder);
+    std::atexit([] {
+        ::unlink(g_folder.c_str());
+        std::filesystem::remove_all(g_realFolder);
+    });
+    g_memory = ::memfd_create("jf-source", MFD_CLOEXEC);
+    FUZZ_CHECK(g_memory >= 0);
+    g_memoryPath = g_folder + "/MEM.OBJ";
+    FUZZ_CHECK(::symlink(("/proc/self/fd/" + std::to_string(g_memory)).c_str(), g_memoryPath.c_str()) == 0);
+    g_pool = new HelperPool(2);
     return 0;
 }
 
@@ -351,25 +443,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::string normal;
     const std::vector<ReferenceRecord> records = referenceRecords(data, &normal);
 
-    const int memory = ::memfd_create("jf-source", MFD_CLOEXEC);
-    FUZZ_CHECK(memory >= 0 && ::write(memory, data.data(), data.size()) == ssize_t(data.size()));
-    const std::string source = "/proc/self/fd/" + std::to_string(memory);
+    FUZZ_CHECK(::ftruncate(g_memory, 0) == 0 &&
+               ::pwrite(g_memory, data.data(), data.size(), 0) == ssize_t(data.size()));
     // Once on the calling thread alone, once with helpers: the output may not depend on it.
-    const Run first = run(config, source, 0);
+    const Run first = run(config, g_memoryPath, 0);
     checkRun(config, records, first);
-    const Run second = run(config, source, 2);
+    const Run second = run(config, g_memoryPath, 2);
     FUZZ_CHECK(second.error == first.error && second.output == first.output);
-    if (config.event == Event::None) { // nor on where chunks end
-        const Run chunked = run(config, source, 1, false, config.chunkBytes);
+    if (config.event == Event::None) { // nor on where chunks and blocks end
+        const Run chunked = run(config, g_memoryPath, 1, false, config.chunkBytes, kSmallestBlockBytes);
         FUZZ_CHECK(chunked.error == first.error && chunked.output == first.output);
     }
-    ::close(memory);
     if (!config.formatCheck)
         return 0;
 
     // The source brought into normal form by the check converts to the same bytes. A cancel leaves
     // the source whole: as it was, or in its complete normal form.
-    const std::string path = g_folder + "/src.obj";
+    const std::string path = g_folder + "/SRC.OBJ";
     FUZZ_CHECK(std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size())));
     Config checkConfig = config;
     checkConfig.atRecord = 1;
@@ -379,7 +469,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string after = readFile(path).value_or("");
     FUZZ_CHECK_MSG(after == normal || (check.checked.cancelled && after == data), printable(after));
     FUZZ_CHECK(check.checked.rewritten == (after != data));
-    FUZZ_CHECK(folderEntries() == std::vector<std::string>{"src.obj"});
+    FUZZ_CHECK(folderEntries() == (std::vector<std::string>{"MEM.OBJ", "SRC.OBJ"}));
     const Run normalised = run(config, path, 1);
     FUZZ_CHECK(normalised.output == first.output && normalised.error.has_value() == first.error.has_value());
     const auto afterPath = [](const std::string& text) {

@@ -289,10 +289,12 @@ private slots:
                 input += "f 1 2 3 4\n# comment " + QByteArray::number(i) + "\n", ++quads;
         }
         long yields = 0; // of both passes
-        const auto runWith = [&](int workers, long cancelAt, QString* error = nullptr, bool toggle = true) {
+        const auto runWith = [&](int workers, long cancelAt, QString* error = nullptr, bool toggle = true,
+                                 HelperStart start = {}) {
             Rig rig;
             rig.host.workers = workers;
             rig.host.chunkBytes = 1000;
+            rig.host.startHelper = std::move(start);
             rig.options.normals = rig.options.split = Checked;
             rig.status.recordValues = false;
             rig.events.onYield = [&](long n) {
@@ -314,6 +316,14 @@ private slots:
         QVERIFY(single.size() > input.size() && yields > 6000);
         QCOMPARE(runWith(1, -1), single);
         QCOMPARE(runWith(3, -1), single);
+        // Helpers that the host starts, here each on a thread that the engine does not join.
+        std::atomic<int> started = 0;
+        const HelperStart detached = [&](std::function<void()> work) {
+            ++started;
+            std::thread(std::move(work)).detach();
+        };
+        QCOMPARE(runWith(3, -1, nullptr, true, detached), single);
+        QCOMPARE(started.load(), 6); // three in each pass
         const long chunks = yields / 2;
         const QByteArray cancelled = runWith(0, chunks + chunks / 2);
         QVERIFY(cancelled.size() < single.size() && single.startsWith(cancelled));
@@ -334,15 +344,22 @@ private slots:
     void outputFile_data()
     {
         QTest::addColumn<QString>("target");
-        QTest::newRow("a new file, written directly where the file system allows") << "file";
-        QTest::newRow("a file whose writes go through the page cache") << "appended";
-        QTest::newRow("a device that is full") << "/dev/full";
+        QTest::addColumn<int>("blockBytes"); // as asked for; 0: the default
+        QTest::newRow("a new file, written directly where the file system allows") << "file" << 0;
+        QTest::newRow("a file whose writes go through the page cache") << "appended" << 0;
+        QTest::newRow("a device that is full") << "/dev/full" << 0;
+        QTest::newRow("blocks of one disk block, written directly") << "file" << 4096;
+        QTest::newRow("blocks of two disk blocks asked for in 5,000 bytes") << "file" << 5000;
+        QTest::newRow("small blocks through the page cache") << "appended" << 4096;
     }
     // Blocks wait for the disk several at a time: they must reach the file whole and in order, and
     // a write that fails must be reported, not waited for.
     void outputFile()
     {
         QFETCH(QString, target);
+        QFETCH(int, blockBytes);
+        const std::size_t block =
+            blockBytes ? (std::size_t(blockBytes) + 4095) / 4096 * 4096 : OutputFile::kBufferSize;
         std::mt19937 random(7);
         const QString path = target.startsWith('/') ? target : m_dir.filePath("output-" + target);
         const int fd =
@@ -352,11 +369,10 @@ private slots:
         QVERIFY(fd >= 0 && (expected.empty() || ::write(fd, "x", 1) == 1));
         QString failure;
         try {
-            OutputFile out(fd, "the output " + path.toStdString());
+            OutputFile out(fd, "the output " + path.toStdString(), std::size_t(blockBytes));
             // Pieces from a byte to more than a block, some crossing several blocks at once.
-            while (expected.size() < 9 * OutputFile::kBlocks * OutputFile::kBufferSize / 2) {
-                std::string piece(
-                    random() % 4 == 0 ? random() % (3 * OutputFile::kBufferSize) : random() % 200, '\0');
+            while (expected.size() < 9 * OutputFile::kBlocks * block / 2) {
+                std::string piece(random() % 4 == 0 ? random() % (3 * block) : random() % 200, '\0');
                 for (char& c : piece)
                     c = char('a' + random() % 26);
                 out.append(piece);
@@ -481,22 +497,26 @@ private slots:
     {
         QFETCH(QByteArray, input);
         QFETCH(int, cancelAt);
-        QTemporaryDir dir;
-        const QString source = dir.filePath("cube.obj");
-        QVERIFY(writeAll(source, input));
-        Rig rig;
-        rig.files(source, dir.filePath("cube_n.obj"));
-        if (cancelAt)
-            rig.cancelAt(cancelAt);
-        const CheckResult result = CheckObjFormat(rig.host);
-        QVERIFY(!result.error && result.cancelled == (cancelAt > 0));
-        QTEST(readAll(source), "output");
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"cube.obj"});
-        QVERIFY(!rig.status.visible);
-        if (!input.isEmpty()) {
-            QCOMPARE(rig.status.labels.back(), kCheckLabel + (cancelAt ? "cancel" : ""));
-            QVERIFY(rig.status.caption == "Convert" && rig.status.min == 1.0f &&
-                    rig.status.max == float(input.size()));
+        // Read and copied in blocks of a megabyte, and of a single chunk, where every chunk ends a block.
+        for (const std::size_t blockBytes : {std::size_t(0), std::size_t(4096)}) {
+            QTemporaryDir dir;
+            const QString source = dir.filePath("cube.obj");
+            QVERIFY(writeAll(source, input));
+            Rig rig;
+            rig.host.blockBytes = blockBytes;
+            rig.files(source, dir.filePath("cube_n.obj"));
+            if (cancelAt)
+                rig.cancelAt(cancelAt);
+            const CheckResult result = CheckObjFormat(rig.host);
+            QVERIFY(!result.error && result.cancelled == (cancelAt > 0));
+            QTEST(readAll(source), "output");
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"cube.obj"});
+            QVERIFY(!rig.status.visible);
+            if (!input.isEmpty()) {
+                QCOMPARE(rig.status.labels.back(), kCheckLabel + (cancelAt ? "cancel" : ""));
+                QVERIFY(rig.status.caption == "Convert" && rig.status.min == 1.0f &&
+                        rig.status.max == float(input.size()));
+            }
         }
     }
 
