@@ -52,8 +52,9 @@ struct OffscreenContext::Egl
             eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
             eglDestroyContext(display, context);
         }
-        if (display != EGL_NO_DISPLAY)
-            eglTerminate(display);
+        // The display is left initialised: terminating it unloads Mesa's driver, whose memory for
+        // the process's life then looks leaked, and a display is the process's to keep anyway
+        // (a second context reuses it).
     }
 };
 
