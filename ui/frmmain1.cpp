@@ -8,6 +8,7 @@
 #include "text/number.h"
 #include "ui/frmpreview.h"
 #include "ui/frmsplash.h"
+#include "ui/settingsfile.h"
 #include "ui/frmstatus.h"
 #include "ui/twips.h"
 
@@ -48,17 +49,9 @@ const QString kPath = QStringLiteral("Path");
 const QString kFilter = QStringLiteral("Wavefront OBJ (*.obj)");
 const QString kProblem = QStringLiteral("Problem");
 
-// A stored position further out than this (about 70 inches) is taken for garbage: no screen reaches it.
-constexpr float kMaxTwips = 100000.0f;
-
 constexpr double kMaxIntensity = 10.0;
 constexpr double kMinHalvedIntensity = 0.001;
 
-QSettings openSettings()
-{
-    const QString name = QString::fromUtf8(kApplicationName);
-    return QSettings(name, name);
-}
 
 std::string bytes(const QString& text)
 {
@@ -81,19 +74,6 @@ QString singleText(float value)
     char text[32];
     const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
     return QString::fromLatin1(text, end.ptr - text);
-}
-
-// A stored position in twips, or nothing when it is absent or not a usable number.
-std::optional<float> storedTwips(const QSettings& settings, const QString& key)
-{
-    const QVariant stored = settings.value(key);
-    if (!stored.isValid())
-        return std::nullopt;
-    bool ok = false;
-    const float value = stored.toString().trimmed().toFloat(&ok);
-    if (!ok || !std::isfinite(value) || std::fabs(value) > kMaxTwips)
-        return std::nullopt;
-    return value;
 }
 
 bool onSomeScreen(const QRect& frame)
@@ -366,7 +346,7 @@ void frmMain1::createMenus()
 
 void frmMain1::Form_Load()
 {
-    QSettings settings = openSettings();
+    QSettings settings = openSettingsFile();
     settings.beginGroup(kSettingsGroup);
 
     const Twips twips;
@@ -400,7 +380,7 @@ void frmMain1::Form_Load()
 
 void frmMain1::Form_Unload()
 {
-    QSettings settings = openSettings();
+    QSettings settings = openSettingsFile();
     settings.beginGroup(kSettingsGroup);
     // Only a path picked in a dialog counts: a name typed into a box never moves the stored folder.
     const std::string picked = bytes(m_dialogFileName);

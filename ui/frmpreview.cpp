@@ -2,6 +2,7 @@
 
 #include "engine/version.h"
 #include "ui/previewview.h"
+#include "ui/settingsfile.h"
 #include "ui/twips.h"
 
 #include <QCloseEvent>
@@ -35,26 +36,10 @@ const QString kHeight = QStringLiteral("Height");
 // The first showing's size: two square-ish views side by side, in twips.
 constexpr double kDefaultWidth = 12000;
 constexpr double kDefaultHeight = 7200;
-constexpr double kMaxTwips = 100000;
 // The progress bar's pace: often enough to look alive, seldom enough to cost the loader nothing.
 constexpr int kProgressIntervalMs = 50;
 // The bar counts in thousandths, so files over 2 GiB fit its integer range.
 constexpr int kProgressSteps = 1000;
-
-QSettings openSettings()
-{
-    const QString name = QString::fromUtf8(kApplicationName);
-    return QSettings(name, name);
-}
-
-std::optional<double> storedTwips(const QSettings& settings, const QString& key)
-{
-    bool ok = false;
-    const double value = settings.value(key).toString().trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value) || std::fabs(value) > kMaxTwips)
-        return std::nullopt;
-    return value;
-}
 
 QString count(std::uint64_t n)
 {
@@ -165,13 +150,13 @@ void frmPreview::showUnavailable(const QString& reason)
 void frmPreview::loadSettings()
 {
     const Twips twips;
-    QSettings settings = openSettings();
+    QSettings settings = openSettingsFile();
     settings.beginGroup(kSettingsGroup);
     const double width = storedTwips(settings, kWidth).value_or(kDefaultWidth);
     const double height = storedTwips(settings, kHeight).value_or(kDefaultHeight);
     resize(std::max(twips.toPixels(width), 320), std::max(twips.toPixels(height), 240));
-    const std::optional<double> left = storedTwips(settings, kLeft);
-    const std::optional<double> top = storedTwips(settings, kTop);
+    const std::optional<float> left = storedTwips(settings, kLeft);
+    const std::optional<float> top = storedTwips(settings, kTop);
     if (left && top) {
         const QRect frame(QPoint(twips.toPixels(*left), twips.toPixels(*top)), size());
         // A position on a monitor that is gone would hide the window: the window system places it.
@@ -189,7 +174,7 @@ void frmPreview::saveSettings() const
     if (isMinimized() || isMaximized())
         return;
     const Twips twips;
-    QSettings settings = openSettings();
+    QSettings settings = openSettingsFile();
     settings.beginGroup(kSettingsGroup);
     const auto put = [&](const QString& key, int pixels) {
         settings.setValue(key, QString::number(std::round(twips.fromPixels(pixels))));
