@@ -41,6 +41,7 @@ std::optional<std::string> Functions::load(const GlProcLoader& getProcAddress)
     need("glPolygonOffset", PolygonOffset);
     need("glPointSize", PointSize);
     need("glDrawElements", DrawElements);
+    need("glDrawArrays", DrawArrays);
     need("glGenBuffers", GenBuffers);
     need("glDeleteBuffers", DeleteBuffers);
     need("glBindBuffer", BindBuffer);

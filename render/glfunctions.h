@@ -29,6 +29,7 @@ inline constexpr GLenum kVersion = 0x1F02;
 inline constexpr GLenum kRenderer = 0x1F01;
 inline constexpr GLenum kFloat = 0x1406;
 inline constexpr GLenum kUnsignedInt = 0x1405;
+inline constexpr GLenum kUnsignedByte = 0x1401;
 inline constexpr GLenum kTriangles = 0x0004;
 inline constexpr GLenum kLines = 0x0001;
 inline constexpr GLenum kPoints = 0x0000;
@@ -49,6 +50,7 @@ inline constexpr GLenum kLequal = 0x0203;
 inline constexpr GLbitfield kColorBufferBit = 0x00004000;
 inline constexpr GLbitfield kDepthBufferBit = 0x00000100;
 inline constexpr GLenum kFalse = 0;
+inline constexpr GLenum kTrue = 1;
 
 // The entry points, filled by load(); all of them or none are usable.
 struct Functions
@@ -67,6 +69,7 @@ struct Functions
     void (*PolygonOffset)(GLfloat, GLfloat) = nullptr;
     void (*PointSize)(GLfloat) = nullptr;
     void (*DrawElements)(GLenum, GLsizei, GLenum, const void*) = nullptr;
+    void (*DrawArrays)(GLenum, GLint, GLsizei) = nullptr;
     void (*GenBuffers)(GLsizei, GLuint*) = nullptr;
     void (*DeleteBuffers)(GLsizei, const GLuint*) = nullptr;
     void (*BindBuffer)(GLenum, GLuint) = nullptr;

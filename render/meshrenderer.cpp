@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 namespace jf {
@@ -14,46 +16,91 @@ namespace {
 
 using namespace gl;
 
+// Attribute locations, bound before the program links.
 constexpr GLuint kPositionAttribute = 0;
+constexpr GLuint kNormalAttribute = 1;
+constexpr GLuint kCornerAttribute = 2;
+constexpr GLuint kSidesAttribute = 3;
 
-// GLSL 1.20 has no flat interpolation and no geometry stage; the screen-space derivatives of the
-// eye-space position span the plane of the triangle being filled, so their cross product is that
-// triangle's normal, whatever the winding and without a normal per corner.
+// Every triangle is sent as three corners of its own, each carrying the triangle's normal, so that
+// the light is worked out once a corner and the fill only copies it: on a software rasteriser the
+// per-pixel derivatives that flat shading needs otherwise cost as much as the triangles themselves.
+// The same corners carry where the polygon's sides are, so the wireframe is drawn in the same pass
+// rather than as lines, which the rasteriser turns into two triangles each.
 constexpr const char* kVertexSource = R"(#version 120
 attribute vec3 position;
+attribute vec3 normal;
+attribute vec4 corner; // xyz: this corner's own weight 1, the others' 0
+attribute vec4 sides;  // xyz: the side facing each corner: 0 none, 1 a polygon's side, 2 a split diagonal
 uniform mat4 modelView;
 uniform mat4 projection;
-varying vec3 eyePosition;
+uniform vec4 color;
+uniform int lit;
+varying vec3 shade;
+varying vec3 weights;
+varying vec3 sideKinds;
 void main()
 {
     vec4 eye = modelView * vec4(position, 1.0);
-    eyePosition = eye.xyz;
     gl_Position = projection * eye;
-}
-)";
-
-constexpr const char* kFragmentSource = R"(#version 120
-varying vec3 eyePosition;
-uniform vec4 color;
-uniform int lit;
-void main()
-{
+    weights = corner.xyz;
+    sideKinds = sides.xyz;
     if (lit == 0) {
-        gl_FragColor = color;
+        shade = color.rgb;
         return;
     }
-    vec3 n = cross(dFdx(eyePosition), dFdy(eyePosition));
+    // The view is a rotation and one scale for all axes, so it turns normals as it turns positions.
+    vec3 n = mat3(modelView) * normal;
     float len = length(n);
     n = len > 0.0 ? n / len : vec3(0.0, 0.0, 1.0);
     // Both faces of a sheet are lit alike: files do not agree on which way their polygons wind.
-    if (dot(n, eyePosition) > 0.0)
+    // Every point of the triangle's plane gives this product the same sign, so its corners agree.
+    if (dot(n, eye.xyz) > 0.0)
         n = -n;
     vec3 key = normalize(vec3(-0.45, 0.65, 0.6));
     vec3 fill = normalize(vec3(0.6, -0.2, 0.75));
     float light = 0.18 + 0.72 * max(dot(n, key), 0.0) + 0.25 * max(dot(n, fill), 0.0);
-    gl_FragColor = vec4(color.rgb * light, 1.0);
+    shade = color.rgb * light;
 }
 )";
+
+constexpr const char* kFragmentSource = R"(#version 120
+uniform int wire; // 0 none, 1 the polygons' sides, 2 the sides and the split diagonals
+uniform vec4 wireColor;
+uniform vec4 diagonalColor;
+varying vec3 shade;
+varying vec3 weights;
+varying vec3 sideKinds;
+void main()
+{
+    vec3 c = shade;
+    if (wire > 0) {
+        // A side lies where the weight of the corner facing it is 0: this many pixels away.
+        vec3 pixels = weights / max(fwidth(weights), vec3(1e-7));
+        // Half a pixel of ink each side of the line; the triangle across draws the other half.
+        vec3 ink = vec3(1.0) - smoothstep(vec3(0.0), vec3(1.0), pixels);
+        vec3 isSide = step(vec3(0.5), sideKinds) * (vec3(1.0) - step(vec3(1.5), sideKinds));
+        vec3 isDiagonal = step(vec3(1.5), sideKinds) * (wire > 1 ? 1.0 : 0.0);
+        vec3 sideInk = ink * isSide;
+        vec3 diagonalInk = ink * isDiagonal;
+        c = mix(c, wireColor.rgb, max(sideInk.x, max(sideInk.y, sideInk.z)));
+        c = mix(c, diagonalColor.rgb, max(diagonalInk.x, max(diagonalInk.y, diagonalInk.z)));
+    }
+    gl_FragColor = vec4(c, 1.0);
+}
+)";
+
+// One corner as the card takes it.
+struct Corner
+{
+    float position[3];
+    float normal[3];
+    std::uint8_t weight[4]; // 255 at this corner, else 0
+    std::uint8_t sides[4];  // SideKind of the side facing each corner
+};
+static_assert(sizeof(Corner) == 32);
+
+enum SideKind : std::uint8_t { NoSide = 0, PolygonSide = 1, SplitDiagonal = 2 };
 
 struct Rgba
 {
@@ -66,23 +113,9 @@ constexpr Rgba kDiagonal{0.95f, 0.55f, 0.15f, 1.0f};
 constexpr Rgba kPoint{0.88f, 0.88f, 0.85f, 1.0f};
 constexpr float kPointPixels = 3.0f;
 
-// Keeps the primitives (runs of `per` indices) whose indices all name a usable vertex.
-std::vector<std::uint32_t> usable(std::span<const std::uint32_t> indices, std::size_t per,
-                                  std::size_t vertexCount, const std::vector<std::uint8_t>& bad)
+std::uint64_t sideKey(std::uint32_t a, std::uint32_t b)
 {
-    std::vector<std::uint32_t> kept;
-    kept.reserve(indices.size() - indices.size() % per);
-    for (std::size_t i = 0; i + per <= indices.size(); i += per) {
-        bool ok = true;
-        for (std::size_t k = 0; k < per && ok; ++k) {
-            const std::uint32_t v = indices[i + k];
-            ok = v < vertexCount && (bad.empty() || !bad[v]);
-        }
-        if (ok)
-            kept.insert(kept.end(), indices.begin() + static_cast<std::ptrdiff_t>(i),
-                        indices.begin() + static_cast<std::ptrdiff_t>(i + per));
-    }
-    return kept;
+    return a < b ? (std::uint64_t(a) << 32) | b : (std::uint64_t(b) << 32) | a;
 }
 
 std::array<float, 16> toFloat(const Matrix4& m)
@@ -114,6 +147,7 @@ struct MeshRenderer::State
     bool ready = false;
     GLuint program = 0;
     GLint modelViewLocation = -1, projectionLocation = -1, colorLocation = -1, litLocation = -1;
+    GLint wireLocation = -1, wireColorLocation = -1, diagonalColorLocation = -1;
 
     bool wireframe = false;
     bool diagonals = false;
@@ -123,23 +157,28 @@ struct MeshRenderer::State
     std::size_t vertexCount = 0;
     std::array<double, 3> origin{0, 0, 0};
     double scale = 1.0;
-    std::vector<std::uint32_t> triangles, edges, diagonalPairs;
-    std::vector<std::uint8_t> beforeBad; // empty when every Before position is usable
-    std::vector<std::uint8_t> appliedBad; // the mask the index buffers were filtered with
+    std::vector<std::uint32_t> triangles;
+    std::vector<std::uint8_t> triangleSides; // a SideKind for each side, facing each corner in turn
+    std::vector<float> beforeFloats, afterFloats;
+    std::vector<std::uint8_t> beforeBad, afterBad; // empty when every position of that side is usable
+    std::vector<std::uint8_t> appliedBad; // what both sides' corners were last built without
     Bounds beforeBounds, afterBounds;
 
     GLuint beforeBuffer = 0, afterBuffer = 0;
-    GLuint triangleBuffer = 0, edgeBuffer = 0, diagonalBuffer = 0, pointBuffer = 0;
-    std::size_t triangleIndices = 0, edgeIndices = 0, diagonalIndices = 0, pointIndices = 0;
+    std::size_t corners = 0; // in each of the buffers
+    bool points = false;     // no faces: the corners are the vertices, one a point
 
     GLuint compile(GLenum type, const char* source, std::string& log);
     // Converts to floats for the card; marks the vertices that cannot be drawn in `bad` (sized
     // vertexCount, or left empty when all can).
     std::vector<float> convert(std::span<const double> positions, std::vector<std::uint8_t>& bad) const;
-    void upload(GLenum target, GLuint& buffer, const void* data, std::size_t bytes);
-    void uploadIndices(const std::vector<std::uint8_t>& bad);
+    // The corners of the triangles (or the points) whose vertices are all usable on both sides.
+    std::vector<Corner> cornersOf(const std::vector<float>& xyz, const std::vector<std::uint8_t>& bad) const;
+    std::vector<std::uint8_t> badOnEitherSide() const;
+    void upload(GLuint& buffer, const std::vector<Corner>& data);
+    // Builds and uploads both sides' corners.
+    void uploadBoth();
     void freeBuffers();
-    void drawIndexed(GLenum mode, GLuint buffer, std::size_t count, std::size_t per);
 };
 
 GLuint MeshRenderer::State::compile(GLenum type, const char* source, std::string& log)
@@ -182,9 +221,62 @@ std::vector<float> MeshRenderer::State::convert(std::span<const double> position
     return out;
 }
 
-void MeshRenderer::State::upload(GLenum target, GLuint& buffer, const void* data, std::size_t bytes)
+std::vector<std::uint8_t> MeshRenderer::State::badOnEitherSide() const
 {
-    if (bytes == 0) {
+    if (afterBad.empty())
+        return beforeBad;
+    if (beforeBad.empty())
+        return afterBad;
+    std::vector<std::uint8_t> bad = beforeBad;
+    for (std::size_t v = 0; v < bad.size(); ++v)
+        bad[v] |= afterBad[v];
+    return bad;
+}
+
+std::vector<Corner> MeshRenderer::State::cornersOf(const std::vector<float>& xyz,
+                                                   const std::vector<std::uint8_t>& bad) const
+{
+    const auto usable = [&](std::uint32_t v) { return v < vertexCount && (bad.empty() || !bad[v]); };
+    std::vector<Corner> out;
+    if (points) {
+        out.reserve(vertexCount);
+        for (std::uint32_t v = 0; v < vertexCount; ++v)
+            if (usable(v))
+                out.push_back({{xyz[v * 3], xyz[v * 3 + 1], xyz[v * 3 + 2]}, {0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}});
+        return out;
+    }
+    out.reserve(triangles.size());
+    for (std::size_t t = 0; t + 3 <= triangles.size(); t += 3) {
+        const std::uint32_t* v = &triangles[t];
+        if (!usable(v[0]) || !usable(v[1]) || !usable(v[2]))
+            continue;
+        // The plane's normal in doubles: a small triangle's float cross product loses its direction.
+        double p[3][3];
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < 3; ++k)
+                p[c][k] = xyz[v[c] * 3 + std::size_t(k)];
+        const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+        const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+        double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (double& c : n)
+            c = length > 0.0 && std::isfinite(length) ? c / length : 0.0;
+        const std::uint8_t* sides = &triangleSides[t];
+        for (int c = 0; c < 3; ++c) {
+            Corner corner{{float(p[c][0]), float(p[c][1]), float(p[c][2])},
+                          {float(n[0]), float(n[1]), float(n[2])},
+                          {0, 0, 0, 0},
+                          {sides[0], sides[1], sides[2], 0}};
+            corner.weight[c] = 255;
+            out.push_back(corner);
+        }
+    }
+    return out;
+}
+
+void MeshRenderer::State::upload(GLuint& buffer, const std::vector<Corner>& data)
+{
+    if (data.empty()) {
         if (buffer)
             f.DeleteBuffers(1, &buffer);
         buffer = 0;
@@ -192,57 +284,31 @@ void MeshRenderer::State::upload(GLenum target, GLuint& buffer, const void* data
     }
     if (!buffer)
         f.GenBuffers(1, &buffer);
-    f.BindBuffer(target, buffer);
-    f.BufferData(target, static_cast<GLsizeiptr>(bytes), data, kStaticDraw);
-    f.BindBuffer(target, 0);
+    f.BindBuffer(kArrayBuffer, buffer);
+    f.BufferData(kArrayBuffer, static_cast<GLsizeiptr>(data.size() * sizeof(Corner)), data.data(), kStaticDraw);
+    f.BindBuffer(kArrayBuffer, 0);
 }
 
-void MeshRenderer::State::uploadIndices(const std::vector<std::uint8_t>& bad)
+void MeshRenderer::State::uploadBoth()
 {
-    const auto put = [&](const std::vector<std::uint32_t>& source, std::size_t per, GLuint& buffer,
-                         std::size_t& count) {
-        const std::vector<std::uint32_t> kept = usable(source, per, vertexCount, bad);
-        upload(kElementArrayBuffer, buffer, kept.data(), kept.size() * sizeof(std::uint32_t));
-        count = kept.size();
-    };
-    put(triangles, 3, triangleBuffer, triangleIndices);
-    put(edges, 2, edgeBuffer, edgeIndices);
-    put(diagonalPairs, 2, diagonalBuffer, diagonalIndices);
-    // A mesh without faces shows its vertices instead.
-    std::vector<std::uint32_t> points;
-    if (triangles.empty()) {
-        for (std::size_t v = 0; v < vertexCount; ++v)
-            if (bad.empty() || !bad[v])
-                points.push_back(static_cast<std::uint32_t>(v));
-    }
-    upload(kElementArrayBuffer, pointBuffer, points.data(), points.size() * sizeof(std::uint32_t));
-    pointIndices = points.size();
-    appliedBad = bad;
+    appliedBad = badOnEitherSide();
+    const std::vector<Corner> before = cornersOf(beforeFloats, appliedBad);
+    upload(beforeBuffer, before);
+    corners = before.size();
+    if (afterFloats.empty())
+        upload(afterBuffer, {});
+    else
+        upload(afterBuffer, cornersOf(afterFloats, appliedBad));
 }
 
 void MeshRenderer::State::freeBuffers()
 {
-    for (GLuint* b : {&beforeBuffer, &afterBuffer, &triangleBuffer, &edgeBuffer, &diagonalBuffer, &pointBuffer}) {
+    for (GLuint* b : {&beforeBuffer, &afterBuffer}) {
         if (*b)
             f.DeleteBuffers(1, b);
         *b = 0;
     }
-    triangleIndices = edgeIndices = diagonalIndices = pointIndices = 0;
-}
-
-void MeshRenderer::State::drawIndexed(GLenum mode, GLuint buffer, std::size_t count, std::size_t per)
-{
-    if (!buffer || count == 0)
-        return;
-    f.BindBuffer(kElementArrayBuffer, buffer);
-    // A draw call counts in a GLsizei; a longer list goes in whole primitives a call.
-    const std::size_t most = static_cast<std::size_t>(INT_MAX) / per * per;
-    for (std::size_t first = 0; first < count; first += most) {
-        const std::size_t n = std::min(most, count - first);
-        f.DrawElements(mode, static_cast<GLsizei>(n), kUnsignedInt,
-                       reinterpret_cast<const void*>(first * sizeof(std::uint32_t)));
-    }
-    f.BindBuffer(kElementArrayBuffer, 0);
+    corners = 0;
 }
 
 MeshRenderer::MeshRenderer() : d(std::make_unique<State>()) {}
@@ -274,6 +340,9 @@ std::optional<std::string> MeshRenderer::initialize(const GlProcLoader& getProcA
     d->f.AttachShader(d->program, vs);
     d->f.AttachShader(d->program, fs);
     d->f.BindAttribLocation(d->program, kPositionAttribute, "position");
+    d->f.BindAttribLocation(d->program, kNormalAttribute, "normal");
+    d->f.BindAttribLocation(d->program, kCornerAttribute, "corner");
+    d->f.BindAttribLocation(d->program, kSidesAttribute, "sides");
     d->f.LinkProgram(d->program);
     d->f.DeleteShader(vs);
     d->f.DeleteShader(fs);
@@ -293,6 +362,9 @@ std::optional<std::string> MeshRenderer::initialize(const GlProcLoader& getProcA
     d->projectionLocation = d->f.GetUniformLocation(d->program, "projection");
     d->colorLocation = d->f.GetUniformLocation(d->program, "color");
     d->litLocation = d->f.GetUniformLocation(d->program, "lit");
+    d->wireLocation = d->f.GetUniformLocation(d->program, "wire");
+    d->wireColorLocation = d->f.GetUniformLocation(d->program, "wireColor");
+    d->diagonalColorLocation = d->f.GetUniformLocation(d->program, "diagonalColor");
     d->ready = true;
     return std::nullopt;
 }
@@ -312,15 +384,32 @@ void MeshRenderer::setMesh(const MeshGeometry& geometry)
     s.origin = s.beforeBounds.center();
     const double radius = s.beforeBounds.radius();
     s.scale = radius > 0.0 && std::isfinite(1.0 / radius) ? 1.0 / radius : 1.0;
-    s.triangles.assign(geometry.triangles.begin(), geometry.triangles.end());
-    s.edges.assign(geometry.edges.begin(), geometry.edges.end());
-    s.diagonalPairs.assign(geometry.diagonals.begin(), geometry.diagonals.end());
+    s.triangles.assign(geometry.triangles.begin(), geometry.triangles.end() - geometry.triangles.size() % 3);
+    s.points = s.triangles.empty();
+    // Which of each triangle's sides the wireframe draws: those of the file's polygons, and the
+    // diagonals of split quads; a fan's inner sides are neither.
+    s.triangleSides.assign(s.triangles.size(), NoSide);
+    std::unordered_map<std::uint64_t, SideKind> kinds;
+    kinds.reserve(geometry.edges.size() / 2 + geometry.diagonals.size() / 2);
+    for (std::size_t i = 0; i + 2 <= geometry.diagonals.size(); i += 2)
+        kinds[sideKey(geometry.diagonals[i], geometry.diagonals[i + 1])] = SplitDiagonal;
+    for (std::size_t i = 0; i + 2 <= geometry.edges.size(); i += 2)
+        kinds[sideKey(geometry.edges[i], geometry.edges[i + 1])] = PolygonSide;
+    if (!kinds.empty()) {
+        for (std::size_t t = 0; t < s.triangles.size(); t += 3) {
+            for (std::size_t c = 0; c < 3; ++c) {
+                const auto found = kinds.find(sideKey(s.triangles[t + (c + 1) % 3], s.triangles[t + (c + 2) % 3]));
+                if (found != kinds.end())
+                    s.triangleSides[t + c] = found->second;
+            }
+        }
+    }
+    s.afterFloats.clear();
+    s.afterBad.clear();
     if (!s.ready)
         return;
-    const std::vector<float> floats = s.convert(geometry.positions, s.beforeBad);
-    s.upload(kArrayBuffer, s.beforeBuffer, floats.data(), floats.size() * sizeof(float));
-    s.upload(kArrayBuffer, s.afterBuffer, nullptr, 0);
-    s.uploadIndices(s.beforeBad);
+    s.beforeFloats = s.convert(geometry.positions, s.beforeBad);
+    s.uploadBoth();
 }
 
 void MeshRenderer::setAfterPositions(std::span<const double> positions)
@@ -332,20 +421,12 @@ void MeshRenderer::setAfterPositions(std::span<const double> positions)
     s.afterBounds.includePositions(positions);
     if (!s.ready)
         return;
-    std::vector<std::uint8_t> afterBad;
-    const std::vector<float> floats = s.convert(positions, afterBad);
-    s.upload(kArrayBuffer, s.afterBuffer, floats.data(), floats.size() * sizeof(float));
+    s.afterFloats = s.convert(positions, s.afterBad);
     // The topology is shared, so a vertex either side cannot draw is left out of both.
-    std::vector<std::uint8_t> bad = s.beforeBad;
-    if (!afterBad.empty()) {
-        if (bad.empty())
-            bad = std::move(afterBad);
-        else
-            for (std::size_t v = 0; v < bad.size(); ++v)
-                bad[v] |= afterBad[v];
-    }
-    if (bad != s.appliedBad)
-        s.uploadIndices(bad);
+    if (s.badOnEitherSide() != s.appliedBad)
+        s.uploadBoth();
+    else
+        s.upload(s.afterBuffer, s.cornersOf(s.afterFloats, s.appliedBad));
 }
 
 void MeshRenderer::clearMesh()
@@ -353,10 +434,13 @@ void MeshRenderer::clearMesh()
     State& s = *d;
     s.vertexCount = 0;
     s.triangles.clear();
-    s.edges.clear();
-    s.diagonalPairs.clear();
+    s.triangleSides.clear();
+    s.beforeFloats.clear();
+    s.afterFloats.clear();
     s.beforeBad.clear();
+    s.afterBad.clear();
     s.appliedBad.clear();
+    s.points = false;
     s.beforeBounds = s.afterBounds = {};
     if (s.ready)
         s.freeBuffers();
@@ -396,8 +480,8 @@ void MeshRenderer::draw(MeshSide side, const Viewport& viewport, const Camera& c
     f.ClearDepth(1.0);
     f.Clear(kColorBufferBit | kDepthBufferBit);
 
-    const GLuint positions = side == MeshSide::After && s.afterBuffer ? s.afterBuffer : s.beforeBuffer;
-    if (positions) {
+    const GLuint corners = side == MeshSide::After && s.afterBuffer ? s.afterBuffer : s.beforeBuffer;
+    if (corners && s.corners > 0) {
         // The uploaded positions are (p - origin) * scale; undo that in doubles before the view.
         const double k = 1.0 / s.scale;
         const Matrix4 model = {k, 0, 0, 0, 0, k, 0, 0, 0, 0, k, 0, s.origin[0], s.origin[1], s.origin[2], 1};
@@ -411,35 +495,34 @@ void MeshRenderer::draw(MeshSide side, const Viewport& viewport, const Camera& c
         f.UseProgram(s.program);
         f.UniformMatrix4fv(s.modelViewLocation, 1, kFalse, modelView.data());
         f.UniformMatrix4fv(s.projectionLocation, 1, kFalse, projection.data());
-        f.BindBuffer(kArrayBuffer, positions);
-        f.EnableVertexAttribArray(kPositionAttribute);
-        f.VertexAttribPointer(kPositionAttribute, 3, kFloat, kFalse, 0, nullptr);
-
-        const auto color = [&](const Rgba& c) { f.Uniform4f(s.colorLocation, c.r, c.g, c.b, c.a); };
-        if (s.triangleIndices > 0) {
-            // The surface steps back a little so that the lines over it are not half buried.
-            f.Enable(kPolygonOffsetFill);
-            f.PolygonOffset(1.0f, 1.0f);
-            f.Uniform1i(s.litLocation, 1);
-            color(kSurface);
-            s.drawIndexed(kTriangles, s.triangleBuffer, s.triangleIndices, 3);
-            f.Disable(kPolygonOffsetFill);
-            if (s.wireframe) {
-                f.Uniform1i(s.litLocation, 0);
-                color(kWire);
-                s.drawIndexed(kLines, s.edgeBuffer, s.edgeIndices, 2);
-                if (s.diagonals) {
-                    color(kDiagonal);
-                    s.drawIndexed(kLines, s.diagonalBuffer, s.diagonalIndices, 2);
-                }
-            }
-        } else {
-            f.Uniform1i(s.litLocation, 0);
-            color(kPoint);
+        const Rgba& color = s.points ? kPoint : kSurface;
+        f.Uniform4f(s.colorLocation, color.r, color.g, color.b, color.a);
+        f.Uniform4f(s.wireColorLocation, kWire.r, kWire.g, kWire.b, kWire.a);
+        f.Uniform4f(s.diagonalColorLocation, kDiagonal.r, kDiagonal.g, kDiagonal.b, kDiagonal.a);
+        f.Uniform1i(s.litLocation, s.points ? 0 : 1);
+        f.Uniform1i(s.wireLocation, s.points || !s.wireframe ? 0 : s.diagonals ? 2 : 1);
+        f.BindBuffer(kArrayBuffer, corners);
+        const auto attribute = [&](GLuint location, GLint size, GLenum type, GLboolean normalized,
+                                   std::size_t offset) {
+            f.EnableVertexAttribArray(location);
+            f.VertexAttribPointer(location, size, type, normalized, sizeof(Corner),
+                                  reinterpret_cast<const void*>(offset));
+        };
+        if (s.points)
             f.PointSize(kPointPixels);
-            s.drawIndexed(kPoints, s.pointBuffer, s.pointIndices, 1);
+        // A draw call counts in a GLint: a longer list goes in whole triangles a call, each from
+        // the start of the attributes, which move on.
+        const std::size_t most = static_cast<std::size_t>(INT_MAX) / 3 * 3;
+        for (std::size_t first = 0; first < s.corners; first += most) {
+            const std::size_t base = first * sizeof(Corner);
+            attribute(kPositionAttribute, 3, kFloat, kFalse, base + offsetof(Corner, position));
+            attribute(kNormalAttribute, 3, kFloat, kFalse, base + offsetof(Corner, normal));
+            attribute(kCornerAttribute, 4, kUnsignedByte, kTrue, base + offsetof(Corner, weight));
+            attribute(kSidesAttribute, 4, kUnsignedByte, kFalse, base + offsetof(Corner, sides));
+            f.DrawArrays(s.points ? kPoints : kTriangles, 0, static_cast<GLsizei>(std::min(most, s.corners - first)));
         }
-        f.DisableVertexAttribArray(kPositionAttribute);
+        for (GLuint location : {kPositionAttribute, kNormalAttribute, kCornerAttribute, kSidesAttribute})
+            f.DisableVertexAttribArray(location);
         f.BindBuffer(kArrayBuffer, 0);
         f.UseProgram(0);
         f.Disable(kDepthTest);

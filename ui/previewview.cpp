@@ -1,5 +1,7 @@
 #include "ui/previewview.h"
 
+#include "render/framememory.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOffscreenSurface>
@@ -140,6 +142,7 @@ void PreviewView::initializeGL()
         return;
     }
     m_failure.reset();
+    keepFrameMemory();
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &PreviewView::releaseGl,
             Qt::UniqueConnection);
     upload();
