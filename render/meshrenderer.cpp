@@ -27,24 +27,30 @@ constexpr GLuint kSidesAttribute = 3;
 // per-pixel derivatives that flat shading needs otherwise cost as much as the triangles themselves.
 // The same corners carry where the polygon's sides are, so the wireframe is drawn in the same pass
 // rather than as lines, which the rasteriser turns into two triangles each.
-constexpr const char* kVertexSource = R"(#version 120
+// Both stages are compiled twice: with WIREFRAME defined for the wireframe, and without, which
+// leaves the fill one colour to interpolate instead of three.
+constexpr const char* kVertexSource = R"(
 attribute vec3 position;
 attribute vec3 normal;
-attribute vec4 corner; // xyz: this corner's own weight 1, the others' 0
-attribute vec4 sides;  // xyz: the side facing each corner: 0 none, 1 a polygon's side, 2 a split diagonal
 uniform mat4 modelView;
 uniform mat4 projection;
 uniform vec4 color;
 uniform int lit;
 varying vec3 shade;
+#ifdef WIREFRAME
+attribute vec4 corner; // xyz: this corner's own weight 1, the others' 0
+attribute vec4 sides;  // xyz: the side facing each corner: 0 none, 1 a polygon's side, 2 a split diagonal
 varying vec3 weights;
 varying vec3 sideKinds;
+#endif
 void main()
 {
     vec4 eye = modelView * vec4(position, 1.0);
     gl_Position = projection * eye;
+#ifdef WIREFRAME
     weights = corner.xyz;
     sideKinds = sides.xyz;
+#endif
     if (lit == 0) {
         shade = color.rgb;
         return;
@@ -64,28 +70,30 @@ void main()
 }
 )";
 
-constexpr const char* kFragmentSource = R"(#version 120
-uniform int wire; // 0 none, 1 the polygons' sides, 2 the sides and the split diagonals
+constexpr const char* kFragmentSource = R"(
+varying vec3 shade;
+#ifdef WIREFRAME
+uniform int wire; // 1 the polygons' sides, 2 the sides and the split diagonals
 uniform vec4 wireColor;
 uniform vec4 diagonalColor;
-varying vec3 shade;
 varying vec3 weights;
 varying vec3 sideKinds;
+#endif
 void main()
 {
     vec3 c = shade;
-    if (wire > 0) {
-        // A side lies where the weight of the corner facing it is 0: this many pixels away.
-        vec3 pixels = weights / max(fwidth(weights), vec3(1e-7));
-        // Half a pixel of ink each side of the line; the triangle across draws the other half.
-        vec3 ink = vec3(1.0) - smoothstep(vec3(0.0), vec3(1.0), pixels);
-        vec3 isSide = step(vec3(0.5), sideKinds) * (vec3(1.0) - step(vec3(1.5), sideKinds));
-        vec3 isDiagonal = step(vec3(1.5), sideKinds) * (wire > 1 ? 1.0 : 0.0);
-        vec3 sideInk = ink * isSide;
-        vec3 diagonalInk = ink * isDiagonal;
-        c = mix(c, wireColor.rgb, max(sideInk.x, max(sideInk.y, sideInk.z)));
-        c = mix(c, diagonalColor.rgb, max(diagonalInk.x, max(diagonalInk.y, diagonalInk.z)));
-    }
+#ifdef WIREFRAME
+    // A side lies where the weight of the corner facing it is 0: this many pixels away.
+    vec3 pixels = weights / max(fwidth(weights), vec3(1e-7));
+    // Half a pixel of ink each side of the line; the triangle across draws the other half.
+    vec3 ink = vec3(1.0) - smoothstep(vec3(0.0), vec3(1.0), pixels);
+    vec3 isSide = step(vec3(0.5), sideKinds) * (vec3(1.0) - step(vec3(1.5), sideKinds));
+    vec3 isDiagonal = step(vec3(1.5), sideKinds) * (wire > 1 ? 1.0 : 0.0);
+    vec3 sideInk = ink * isSide;
+    vec3 diagonalInk = ink * isDiagonal;
+    c = mix(c, wireColor.rgb, max(sideInk.x, max(sideInk.y, sideInk.z)));
+    c = mix(c, diagonalColor.rgb, max(diagonalInk.x, max(diagonalInk.y, diagonalInk.z)));
+#endif
     gl_FragColor = vec4(c, 1.0);
 }
 )";
@@ -145,9 +153,13 @@ struct MeshRenderer::State
 {
     Functions f;
     bool ready = false;
-    GLuint program = 0;
-    GLint modelViewLocation = -1, projectionLocation = -1, colorLocation = -1, litLocation = -1;
-    GLint wireLocation = -1, wireColorLocation = -1, diagonalColorLocation = -1;
+    struct Program
+    {
+        GLuint id = 0;
+        GLint modelView = -1, projection = -1, color = -1, lit = -1;
+        GLint wire = -1, wireColor = -1, diagonalColor = -1; // the wireframe's only
+    };
+    Program plain, wired;
 
     bool wireframe = false;
     bool diagonals = false;
@@ -168,7 +180,9 @@ struct MeshRenderer::State
     std::size_t corners = 0; // in each of the buffers
     bool points = false;     // no faces: the corners are the vertices, one a point
 
-    GLuint compile(GLenum type, const char* source, std::string& log);
+    GLuint compile(GLenum type, bool withWireframe, const char* source, std::string& log);
+    // Builds `program` with or without the wireframe; on failure says why in `log`.
+    bool link(Program& program, bool withWireframe, std::string& log);
     // Converts to floats for the card; marks the vertices that cannot be drawn in `bad` (sized
     // vertexCount, or left empty when all can).
     std::vector<float> convert(std::span<const double> positions, std::vector<std::uint8_t>& bad) const;
@@ -181,10 +195,11 @@ struct MeshRenderer::State
     void freeBuffers();
 };
 
-GLuint MeshRenderer::State::compile(GLenum type, const char* source, std::string& log)
+GLuint MeshRenderer::State::compile(GLenum type, bool withWireframe, const char* source, std::string& log)
 {
     const GLuint shader = f.CreateShader(type);
-    f.ShaderSource(shader, 1, &source, nullptr);
+    const char* const parts[] = {"#version 120\n", withWireframe ? "#define WIREFRAME\n" : "", source};
+    f.ShaderSource(shader, 3, parts, nullptr);
     f.CompileShader(shader);
     GLint ok = 0;
     f.GetShaderiv(shader, kCompileStatus, &ok);
@@ -198,6 +213,49 @@ GLuint MeshRenderer::State::compile(GLenum type, const char* source, std::string
         return 0;
     }
     return shader;
+}
+
+bool MeshRenderer::State::link(Program& program, bool withWireframe, std::string& log)
+{
+    const GLuint vs = compile(gl::kVertexShader, withWireframe, kVertexSource, log);
+    const GLuint fs = vs ? compile(gl::kFragmentShader, withWireframe, kFragmentSource, log) : 0;
+    if (!vs || !fs) {
+        if (vs)
+            f.DeleteShader(vs);
+        return false;
+    }
+    const GLuint id = f.CreateProgram();
+    f.AttachShader(id, vs);
+    f.AttachShader(id, fs);
+    f.BindAttribLocation(id, kPositionAttribute, "position");
+    f.BindAttribLocation(id, kNormalAttribute, "normal");
+    if (withWireframe) {
+        f.BindAttribLocation(id, kCornerAttribute, "corner");
+        f.BindAttribLocation(id, kSidesAttribute, "sides");
+    }
+    f.LinkProgram(id);
+    f.DeleteShader(vs);
+    f.DeleteShader(fs);
+    GLint linked = 0;
+    f.GetProgramiv(id, kLinkStatus, &linked);
+    if (!linked) {
+        GLint length = 0;
+        f.GetProgramiv(id, kInfoLogLength, &length);
+        log.assign(static_cast<std::size_t>(std::max(length, 1)), '\0');
+        f.GetProgramInfoLog(id, static_cast<GLsizei>(log.size()), nullptr, log.data());
+        log.resize(std::strlen(log.c_str()));
+        f.DeleteProgram(id);
+        return false;
+    }
+    program.id = id;
+    program.modelView = f.GetUniformLocation(id, "modelView");
+    program.projection = f.GetUniformLocation(id, "projection");
+    program.color = f.GetUniformLocation(id, "color");
+    program.lit = f.GetUniformLocation(id, "lit");
+    program.wire = f.GetUniformLocation(id, "wire");
+    program.wireColor = f.GetUniformLocation(id, "wireColor");
+    program.diagonalColor = f.GetUniformLocation(id, "diagonalColor");
+    return true;
 }
 
 std::vector<float> MeshRenderer::State::convert(std::span<const double> positions,
@@ -328,43 +386,13 @@ std::optional<std::string> MeshRenderer::initialize(const GlProcLoader& getProcA
                + (versionText ? versionText : "no OpenGL version") + ".";
     }
     std::string log;
-    const GLuint vs = d->compile(gl::kVertexShader, kVertexSource, log);
-    const GLuint fs = vs ? d->compile(gl::kFragmentShader, kFragmentSource, log) : 0;
-    if (!vs || !fs) {
-        if (vs)
-            d->f.DeleteShader(vs);
+    if (!d->link(d->plain, false, log) || !d->link(d->wired, true, log)) {
+        if (d->plain.id)
+            d->f.DeleteProgram(d->plain.id);
+        d->plain = {};
         d->f = {};
         return "The display's OpenGL did not accept the preview's shaders: " + log;
     }
-    d->program = d->f.CreateProgram();
-    d->f.AttachShader(d->program, vs);
-    d->f.AttachShader(d->program, fs);
-    d->f.BindAttribLocation(d->program, kPositionAttribute, "position");
-    d->f.BindAttribLocation(d->program, kNormalAttribute, "normal");
-    d->f.BindAttribLocation(d->program, kCornerAttribute, "corner");
-    d->f.BindAttribLocation(d->program, kSidesAttribute, "sides");
-    d->f.LinkProgram(d->program);
-    d->f.DeleteShader(vs);
-    d->f.DeleteShader(fs);
-    GLint linked = 0;
-    d->f.GetProgramiv(d->program, kLinkStatus, &linked);
-    if (!linked) {
-        GLint length = 0;
-        d->f.GetProgramiv(d->program, kInfoLogLength, &length);
-        log.assign(static_cast<std::size_t>(std::max(length, 1)), '\0');
-        d->f.GetProgramInfoLog(d->program, static_cast<GLsizei>(log.size()), nullptr, log.data());
-        d->f.DeleteProgram(d->program);
-        d->program = 0;
-        d->f = {};
-        return "The display's OpenGL did not accept the preview's shaders: " + log;
-    }
-    d->modelViewLocation = d->f.GetUniformLocation(d->program, "modelView");
-    d->projectionLocation = d->f.GetUniformLocation(d->program, "projection");
-    d->colorLocation = d->f.GetUniformLocation(d->program, "color");
-    d->litLocation = d->f.GetUniformLocation(d->program, "lit");
-    d->wireLocation = d->f.GetUniformLocation(d->program, "wire");
-    d->wireColorLocation = d->f.GetUniformLocation(d->program, "wireColor");
-    d->diagonalColorLocation = d->f.GetUniformLocation(d->program, "diagonalColor");
     d->ready = true;
     return std::nullopt;
 }
@@ -492,15 +520,19 @@ void MeshRenderer::draw(MeshSide side, const Viewport& viewport, const Camera& c
         f.DepthFunc(kLequal);
         f.Disable(kCullFace);
         f.Disable(kBlend);
-        f.UseProgram(s.program);
-        f.UniformMatrix4fv(s.modelViewLocation, 1, kFalse, modelView.data());
-        f.UniformMatrix4fv(s.projectionLocation, 1, kFalse, projection.data());
+        const bool wire = s.wireframe && !s.points;
+        const State::Program& program = wire ? s.wired : s.plain;
+        f.UseProgram(program.id);
+        f.UniformMatrix4fv(program.modelView, 1, kFalse, modelView.data());
+        f.UniformMatrix4fv(program.projection, 1, kFalse, projection.data());
         const Rgba& color = s.points ? kPoint : kSurface;
-        f.Uniform4f(s.colorLocation, color.r, color.g, color.b, color.a);
-        f.Uniform4f(s.wireColorLocation, kWire.r, kWire.g, kWire.b, kWire.a);
-        f.Uniform4f(s.diagonalColorLocation, kDiagonal.r, kDiagonal.g, kDiagonal.b, kDiagonal.a);
-        f.Uniform1i(s.litLocation, s.points ? 0 : 1);
-        f.Uniform1i(s.wireLocation, s.points || !s.wireframe ? 0 : s.diagonals ? 2 : 1);
+        f.Uniform4f(program.color, color.r, color.g, color.b, color.a);
+        f.Uniform1i(program.lit, s.points ? 0 : 1);
+        if (wire) {
+            f.Uniform4f(program.wireColor, kWire.r, kWire.g, kWire.b, kWire.a);
+            f.Uniform4f(program.diagonalColor, kDiagonal.r, kDiagonal.g, kDiagonal.b, kDiagonal.a);
+            f.Uniform1i(program.wire, s.diagonals ? 2 : 1);
+        }
         f.BindBuffer(kArrayBuffer, corners);
         const auto attribute = [&](GLuint location, GLint size, GLenum type, GLboolean normalized,
                                    std::size_t offset) {
@@ -517,8 +549,10 @@ void MeshRenderer::draw(MeshSide side, const Viewport& viewport, const Camera& c
             const std::size_t base = first * sizeof(Corner);
             attribute(kPositionAttribute, 3, kFloat, kFalse, base + offsetof(Corner, position));
             attribute(kNormalAttribute, 3, kFloat, kFalse, base + offsetof(Corner, normal));
-            attribute(kCornerAttribute, 4, kUnsignedByte, kTrue, base + offsetof(Corner, weight));
-            attribute(kSidesAttribute, 4, kUnsignedByte, kFalse, base + offsetof(Corner, sides));
+            if (wire) {
+                attribute(kCornerAttribute, 4, kUnsignedByte, kTrue, base + offsetof(Corner, weight));
+                attribute(kSidesAttribute, 4, kUnsignedByte, kFalse, base + offsetof(Corner, sides));
+            }
             f.DrawArrays(s.points ? kPoints : kTriangles, 0, static_cast<GLsizei>(std::min(most, s.corners - first)));
         }
         for (GLuint location : {kPositionAttribute, kNormalAttribute, kCornerAttribute, kSidesAttribute})
@@ -559,9 +593,11 @@ void MeshRenderer::release()
     if (!s.ready)
         return;
     s.freeBuffers();
-    if (s.program)
-        s.f.DeleteProgram(s.program);
-    s.program = 0;
+    for (State::Program* program : {&s.plain, &s.wired}) {
+        if (program->id)
+            s.f.DeleteProgram(program->id);
+        *program = {};
+    }
     s.ready = false;
     s.f = {};
 }
