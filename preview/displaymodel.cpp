@@ -685,13 +685,16 @@ PreviewNoise noisePreviewMesh(const PreviewMesh& mesh, const PreviewSettings& se
         for (std::size_t i = from; i < to; ++i) {
             const std::size_t begin = i == 0 ? 0 : mesh.recordEnds[i - 1];
             const std::string_view record(mesh.recordText.data() + begin, mesh.recordEnds[i] - begin);
-            double c[3];
-            try {
-                noise.apply(record, false, choice, scale, salt, c);
-            } catch (const RecordFault& error) {
-                faulty = i;
-                fault = error.what();
-                return;
+            // The coordinates are those the record reads as, read at the load: only the noise is new.
+            double c[3] = {mesh.positions[3 * i], mesh.positions[3 * i + 1], mesh.positions[3 * i + 2]};
+            if (noise.applyKey(VertexNoise::recordKey(record, false, salt), choice, scale, c) >= 0) {
+                try {
+                    noise.apply(record, false, choice, scale, salt, c); // for Convert's own words
+                } catch (const RecordFault& error) {
+                    faulty = i;
+                    fault = error.what();
+                    return;
+                }
             }
             std::copy(c, c + 3, result.positions.begin() + std::ptrdiff_t(3 * i));
         }

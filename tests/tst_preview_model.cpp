@@ -243,6 +243,24 @@ private slots:
         const PreviewNoise noise = noisePreviewMesh(*load.mesh, settings);
         QVERIFY(noise.error && noise.error->find("1e400") != std::string::npos);
         QCOMPARE(noise.positions, load.mesh->positions);
+
+        // A vertex whose noise goes beyond a double fails After in Convert's words, at its line.
+        std::string far = "v 0 0 0\n";
+        for (int i = 1; i <= 9; ++i)
+            far += "v 1.00000" + std::to_string(i) + "e308 -1e308 1e308\n";
+        const std::string farPath = writeFile(dir, "far.obj", far);
+        load = loadPreviewMesh(farPath, 100, {});
+        settings.intensityText = "1";
+        settings.daySeed = 46000;
+        const PreviewNoise beyond = noisePreviewMesh(*load.mesh, settings);
+        QVERIFY(beyond.error);
+        QCOMPARE(beyond.positions, load.mesh->positions);
+        QProcess cli;
+        cli.start(JITTERFORM_CLI, {"-q", "-f", "--keep-source", "--day", "46000", "-i", "1", QString::fromStdString(farPath),
+                                   dir.filePath("far-out.obj")});
+        QVERIFY(cli.waitForFinished(60000));
+        QVERIFY(cli.exitCode() != 0);
+        QVERIFY2(cli.readAllStandardError().contains(QByteArray::fromStdString(*beyond.error)), beyond.error->c_str());
     }
 
     // A file of many chunks, read on two threads: the same mesh whatever falls where, relative
