@@ -203,13 +203,15 @@ private:
     void read()
     {
         PreviewMesh& mesh = *m_mesh;
-        // A small file gets a buffer of its size, not a whole chunk's, and no second thread.
+        // A small file gets a buffer of its size, not a whole chunk's, and no second thread. Two
+        // threads hold a few chunks and their numbers at once: half a pass's chunk each keeps that
+        // within what one thread's whole chunk took.
         const auto size = static_cast<std::uint64_t>(m_info.st_size);
-        const std::size_t chunkBytes =
-            static_cast<std::size_t>(std::clamp<std::uint64_t>(size, 4096, kPassChunkBytes));
+        const bool helper = size > kPassChunkBytes && std::thread::hardware_concurrency() > 1;
+        const std::size_t chunkBytes = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(size, 4096, helper ? kPassChunkBytes / 2 : kPassChunkBytes));
         reserveKept(size);
-        ParsedChunks chunks(m_fd.get(), m_path, chunkBytes,
-                            size > 2 * chunkBytes && std::thread::hardware_concurrency() > 1);
+        ParsedChunks chunks(m_fd.get(), m_path, chunkBytes, helper);
         std::uint64_t lineBase = 0;
         std::vector<std::int64_t> corners;
         while (const ParsedChunk* chunk = chunks.next()) {

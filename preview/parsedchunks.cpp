@@ -100,7 +100,7 @@ void ParsedChunk::parse(const char* begin, const char* end)
             coordinates.push_back(c[1]);
             coordinates.push_back(c[2]);
             vertexRecords.push_back(record);
-            vertexLines.push_back(line);
+            vertexLines.push_back(static_cast<std::uint32_t>(line));
         } else if (keyword == "f") {
             readCorners(keyword.data() + keyword.size(), record.data() + record.size(), corners);
             faceEnds.push_back(corners.size());
@@ -111,7 +111,7 @@ void ParsedChunk::parse(const char* begin, const char* end)
 }
 
 ParsedChunks::ParsedChunks(int fd, const std::string& path, std::size_t chunkBytes, bool helper)
-    : m_reader(fd, path, chunkBytes)
+    : m_reader(fd, path, chunkBytes), m_slotsUsed(helper ? kSlots : 1)
 {
     if (helper)
         m_helper = std::thread([this] { help(); });
@@ -130,7 +130,7 @@ ParsedChunks::~ParsedChunks()
 
 bool ParsedChunks::produce(std::unique_lock<std::mutex>& lock)
 {
-    Slot& slot = m_slots[m_readSequence % kSlots];
+    Slot& slot = m_slots[m_readSequence % m_slotsUsed];
     if (m_reading || m_ended || m_stop || slot.state != State::Free)
         return false;
     slot.state = State::Busy;
@@ -186,13 +186,13 @@ const ParsedChunk* ParsedChunks::next()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_taken) {
-        m_slots[m_takeSequence % kSlots].state = State::Free;
+        m_slots[m_takeSequence % m_slotsUsed].state = State::Free;
         ++m_takeSequence;
         m_taken = false;
         m_changed.notify_all();
     }
     while (true) {
-        Slot& slot = m_slots[m_takeSequence % kSlots];
+        Slot& slot = m_slots[m_takeSequence % m_slotsUsed];
         if (m_takeSequence < m_readSequence && slot.state == State::Ready) {
             m_taken = true;
             if (slot.failure) {

@@ -33,7 +33,7 @@ struct ParsedChunk
     // line, 1-based within the chunk.
     std::vector<double> coordinates;
     std::vector<std::string_view> vertexRecords;
-    std::vector<std::uint64_t> vertexLines;
+    std::vector<std::uint32_t> vertexLines; // a chunk is whole lines of a few hundred kilobytes
 
     // Its f records in order: the vertex number each corner's text starts with, as written
     // (negative: relative), 0 for a corner that names none; where each face's corners end; and how
@@ -83,8 +83,9 @@ private:
         std::exception_ptr failure;
         State state = State::Free;
     };
-    // Enough that the two threads rarely wait for each other; each holds a chunk and its numbers.
-    static constexpr std::size_t kSlots = 4;
+    // One being taken, one being read, one ready: the two threads rarely wait for each other, and
+    // each slot holds a chunk and its numbers.
+    static constexpr std::size_t kSlots = 3;
 
     // Reads and parses the next chunk when its slot is free and no other thread is reading;
     // false when there was nothing to do. Called with `lock` held; releases it while it works.
@@ -93,6 +94,7 @@ private:
 
     WholeLinesReader m_reader;
     std::array<Slot, kSlots> m_slots;
+    std::size_t m_slotsUsed; // all with a helper, one without
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::uint64_t m_readSequence = 0; // the next chunk to read
