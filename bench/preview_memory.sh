@@ -33,6 +33,7 @@ build_release "$BUILD_DIR" ON preview_memory
 ((${#files[@]})) || files=("$(make_input 1000)" "$(make_input 4300)")
 
 work="$(mktemp -d)"
+export XDG_RUNTIME_DIR="$work/runtime"; mkdir -m 700 "$XDG_RUNTIME_DIR"
 trap 'rm -rf "$work"' EXIT
 printf 'v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n' >"$work/cube.obj"
 printf 'f 1 2 3 4\nf 5 8 7 6\nf 1 5 6 2\nf 2 6 7 3\nf 3 7 8 4\nf 5 1 4 8\n' >>"$work/cube.obj"
