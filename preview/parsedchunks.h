@@ -33,7 +33,7 @@ struct ParsedChunk
     // line, 1-based within the chunk.
     std::vector<double> coordinates;
     std::vector<std::string_view> vertexRecords;
-    std::vector<std::uint32_t> vertexLines; // a chunk is whole lines of a few hundred kilobytes
+    std::vector<std::uint32_t> vertexLines; // a chunk's line ends all come from one read of a chunk's bytes
 
     // Its f records in order: the vertex number each corner's text starts with, as written
     // (negative: relative), 0 for a corner that names none; where each face's corners end; and how

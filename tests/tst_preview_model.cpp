@@ -1,4 +1,5 @@
 #include "preview/displaymodel.h"
+#include "preview/parsedchunks.h"
 
 #include <QDir>
 #include <QProcess>
@@ -8,8 +9,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <fcntl.h>
 #include <fstream>
 #include <set>
+#include <unistd.h>
 
 using namespace jf;
 
@@ -71,6 +74,51 @@ long statusKb(const char* field)
         if (line.rfind(field, 0) == 0)
             return std::atol(line.c_str() + std::strlen(field));
     return -1;
+}
+
+// Everything the chunks of a file hold, in file order, with lines counted from the file's start.
+struct Records
+{
+    std::vector<double> coordinates;
+    std::vector<std::string> vertexRecords;
+    std::vector<std::uint64_t> vertexLines;
+    std::vector<std::int64_t> corners;
+    std::vector<std::uint64_t> faceEnds, faceVertices;
+    std::string fault;
+    bool operator==(const Records&) const = default;
+};
+
+Records readRecords(const std::string& path, std::size_t chunkBytes, bool helper)
+{
+    Records all;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return all;
+    {
+        preview::ParsedChunks chunks(fd, path, chunkBytes, helper);
+        std::uint64_t lineBase = 0, vertexBase = 0;
+        while (const preview::ParsedChunk* chunk = chunks.next()) {
+            all.coordinates.insert(all.coordinates.end(), chunk->coordinates.begin(), chunk->coordinates.end());
+            for (std::size_t v = 0; v < chunk->vertexRecords.size(); ++v) {
+                all.vertexRecords.emplace_back(chunk->vertexRecords[v]);
+                all.vertexLines.push_back(lineBase + chunk->vertexLines[v]);
+            }
+            const std::uint64_t cornerBase = all.corners.size();
+            all.corners.insert(all.corners.end(), chunk->corners.begin(), chunk->corners.end());
+            for (std::size_t f = 0; f < chunk->faceEnds.size(); ++f) {
+                all.faceEnds.push_back(cornerBase + chunk->faceEnds[f]);
+                all.faceVertices.push_back(vertexBase + chunk->faceVertices[f]);
+            }
+            if (chunk->fault) {
+                all.fault = std::to_string(lineBase + chunk->faultLine) + ": " + *chunk->fault;
+                break;
+            }
+            lineBase += chunk->lines;
+            vertexBase += chunk->vertexRecords.size();
+        }
+    }
+    ::close(fd);
+    return all;
 }
 
 } // namespace
@@ -261,6 +309,35 @@ private slots:
         QVERIFY(cli.waitForFinished(60000));
         QVERIFY(cli.exitCode() != 0);
         QVERIFY2(cli.readAllStandardError().contains(QByteArray::fromStdString(*beyond.error)), beyond.error->c_str());
+    }
+
+    // Chunks of any size, read on one thread or two, hold the records one chunk of the whole file
+    // holds: lines, "#IND", line ends of every kind and a faulty vertex fall across their edges.
+    void chunkEdges_data()
+    {
+        QTest::addColumn<int>("chunkBytes");
+        QTest::addColumn<bool>("helper");
+        for (const int bytes : {1, 2, 7, 64, 4096})
+            for (const bool helper : {false, true})
+                QTest::newRow(qPrintable(QString("%1 bytes, %2").arg(bytes).arg(helper ? "two threads" : "one")))
+                    << bytes << helper;
+    }
+    void chunkEdges()
+    {
+        QFETCH(int, chunkBytes);
+        QFETCH(bool, helper);
+        std::string text = "# a mesh\r\n  v 1 2 3\nv 1.#IND 2 -3e-2\rv 4 5 6 7\r\n\tf 1/1 -2//3 3/2/1 x\n";
+        for (int i = 0; i < 40; ++i)
+            text += "v " + std::to_string(i) + ".5 1.#IND " + std::to_string(-i) + (i % 3 ? "\n" : "\r\n") +
+                    "f -1 " + std::to_string(i + 1) + " 99999999999999999999 +2\r";
+        text += "vt 0 0\nv 1 2\nv 3 4 5\n";
+        QTemporaryDir dir;
+        const std::string path = writeFile(dir, "edges.obj", text);
+        const Records whole = readRecords(path, text.size() + 1, false);
+        QCOMPARE(whole.vertexRecords.size(), std::size_t(43));
+        QCOMPARE(whole.vertexRecords[1], std::string("v 1.0 2 -3e-2"));
+        QCOMPARE(whole.fault.substr(0, 4), std::string("87: "));
+        QVERIFY(readRecords(path, std::size_t(chunkBytes), helper) == whole);
     }
 
     // A file of many chunks, read on two threads: the same mesh whatever falls where, relative
