@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <iostream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace jf {
 
@@ -125,8 +126,6 @@ int runPreviewCommand(const PreviewRequest& request)
         if (type == QtCriticalMsg || type == QtFatalMsg)
             std::cerr << message.toStdString() << '\n';
     });
-    QGuiApplication application(argc, argv);
-
     const QString picturePath = QString::fromLocal8Bit(request.picture.c_str());
     if (samePath(request.source, request.picture)) {
         std::cerr << "Problem: the picture " << request.picture << " would replace the source.\n";
@@ -139,27 +138,43 @@ int runPreviewCommand(const PreviewRequest& request)
         return 1;
     }
 
-    const PreviewLoad load = loadPreviewMesh(request.source, kDefaultTriangleBudget, {});
-    if (load.error) {
-        std::cerr << "Problem: " << *load.error << '\n';
-        return 1;
-    }
-    const PreviewMesh& mesh = *load.mesh;
-    const PreviewNoise after = noisePreviewMesh(mesh, request.settings);
-    if (after.error) {
-        std::cerr << "Problem: " << *after.error << '\n';
-        return 1;
-    }
+    // The file loads while Qt, the OpenGL context and the renderer start: on a file of a hundred
+    // megabytes each takes about as long as the other.
+    PreviewLoad load;
+    std::thread loading([&] { load = loadPreviewMesh(request.source, kDefaultTriangleBudget, {}); });
+    struct Join
+    {
+        std::thread& thread;
+        ~Join()
+        {
+            if (thread.joinable())
+                thread.join();
+        }
+    } join{loading};
 
+    QGuiApplication application(argc, argv);
     std::string error;
     const std::unique_ptr<OffscreenContext> context =
         OffscreenContext::create(request.width, request.height, error);
+    MeshRenderer renderer;
+    std::optional<std::string> missing;
+    if (context)
+        missing = renderer.initialize(&OffscreenContext::procAddress);
+    loading.join();
+
+    const PreviewNoise after = load.mesh ? noisePreviewMesh(*load.mesh, request.settings) : PreviewNoise();
+    if (const std::optional<std::string>& fault = load.error ? load.error : after.error) {
+        if (context && !missing)
+            renderer.release();
+        std::cerr << "Problem: " << *fault << '\n';
+        return 1;
+    }
+    const PreviewMesh& mesh = *load.mesh;
     if (!context) {
         std::cerr << "Problem: " << error << '\n';
         return 1;
     }
-    MeshRenderer renderer;
-    if (const std::optional<std::string> missing = renderer.initialize(&OffscreenContext::procAddress)) {
+    if (missing) {
         std::cerr << "Problem: No OpenGL renderer can be had here: " << *missing << '\n';
         return 1;
     }

@@ -139,8 +139,7 @@ FieldCursor readCoordinates(std::string_view record, std::string_view kind, doub
     return FieldCursor(std::string_view(p, static_cast<std::size_t>(end - p)));
 }
 
-FieldCursor VertexNoise::apply(std::string_view record, bool normal, const NoiseChoice& choice,
-                               double noiseScale, std::uint64_t daySalt, double (&c)[3])
+std::uint64_t VertexNoise::recordKey(std::string_view record, bool normal, std::uint64_t daySalt)
 {
     // The seed is the exact number that the record's text reads as once the keyword, periods and
     // blanks (and, for a vertex, minus signs and letters e) are taken out: copies of a vertex line
@@ -161,20 +160,34 @@ FieldCursor VertexNoise::apply(std::string_view record, bool normal, const Noise
     } else if (!feedPlainVertex(record, seed)) {
         seed.feedAll(record, [](char ch) { return kSeedBytes[static_cast<unsigned char>(ch)] == SeedSkipped; });
     }
-    m_generator.reset(-1);
-    m_generator.reseed(seed.key(daySalt));
+    return seed.key(daySalt);
+}
 
-    std::string_view texts[3];
-    FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c, texts);
+int VertexNoise::applyKey(std::uint64_t key, const NoiseChoice& choice, double noiseScale, double (&c)[3])
+{
+    m_generator.reset(-1);
+    m_generator.reseed(key);
     for (int axis = 0; axis < 3; ++axis) {
         if (!choice.axes[axis])
             continue;
         if (const std::optional<double> sample = NoiseValue(m_generator, choice.algorithm))
             c[axis] = c[axis] + noiseScale * *sample;
         if (!std::isfinite(c[axis]))
-            throw RecordFault("the coordinate \"" + std::string(texts[axis].substr(0, 40)) +
-                              "\" with its noise is beyond the range of a double.");
+            return axis;
     }
+    return -1;
+}
+
+FieldCursor VertexNoise::apply(std::string_view record, bool normal, const NoiseChoice& choice,
+                               double noiseScale, std::uint64_t daySalt, double (&c)[3])
+{
+    const std::uint64_t key = recordKey(record, normal, daySalt);
+    std::string_view texts[3];
+    FieldCursor further = readCoordinates(record, normal ? "normal" : "vertex", c, texts);
+    const int axis = applyKey(key, choice, noiseScale, c);
+    if (axis >= 0)
+        throw RecordFault("the coordinate \"" + std::string(texts[axis].substr(0, 40)) +
+                          "\" with its noise is beyond the range of a double.");
     return further;
 }
 

@@ -73,6 +73,13 @@ public:
     FieldCursor apply(std::string_view record, bool normal, const NoiseChoice& choice, double noiseScale,
                       std::uint64_t daySalt, double (&c)[3]);
 
+    // apply() in two steps, for a caller that keeps the coordinates it read from the record:
+    // recordKey() is the record's seed on a day, and applyKey() puts the noise of that seed on `c`,
+    // the coordinates readCoordinates() reads from the same record. applyKey() returns the first axis
+    // whose noised coordinate is beyond a double (apply() names it in its fault), or -1.
+    static std::uint64_t recordKey(std::string_view record, bool normal, std::uint64_t daySalt);
+    int applyKey(std::uint64_t key, const NoiseChoice& choice, double noiseScale, double (&c)[3]);
+
 private:
     Generator m_generator;
 };

@@ -6,10 +6,10 @@
 #include "engine/uniquefd.h"
 #include "engine/wholelinesreader.h"
 #include "preview/flathash.h"
+#include "preview/parsedchunks.h"
 #include "text/parser.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -21,6 +21,8 @@ namespace jf {
 namespace {
 
 using preview::FlatMap;
+using preview::ParsedChunk;
+using preview::ParsedChunks;
 using preview::RecentKeys;
 using preview::U64Traits;
 
@@ -28,16 +30,13 @@ constexpr std::uint32_t kNoVertex = 0xFFFFFFFFu;
 // The most vertices whose cell is remembered for the faces that follow: 256 MiB of cells.
 constexpr std::uint64_t kMaxCodedVertices = std::uint64_t(1) << 26;
 
-// The vertex a face corner names ("7", "7/2", "7//3", "-1/2/3"), 0-based, given how many vertices
-// came before the face; -1 for a corner that names none. A positive index is not checked against
-// the file's count here: a face may name a vertex defined after it.
-std::int64_t cornerVertex(std::string_view field, std::uint64_t verticesBefore)
+// The vertex a face corner names, 0-based, given the number its text starts with (0 for none; see
+// ParsedChunk) and how many vertices came before the face; -1 for a corner that names none. A
+// positive index is not checked against the file's count here: a face may name a vertex defined
+// after it.
+std::int64_t cornerVertex(std::int64_t index, std::uint64_t verticesBefore)
 {
-    const std::string_view number = field.substr(0, field.find('/'));
-    std::int64_t index = 0;
-    const char* const end = number.data() + number.size();
-    const auto [stop, ec] = std::from_chars(number.data(), end, index);
-    if (ec != std::errc() || stop != end || index == 0)
+    if (index == 0)
         return -1;
     if (index > 0)
         return index - 1;
@@ -204,60 +203,43 @@ private:
     void read()
     {
         PreviewMesh& mesh = *m_mesh;
-        // A small file gets a buffer of its size, not a whole chunk's.
+        // A small file gets a buffer of its size, not a whole chunk's, and no second thread. Two
+        // threads hold a few chunks and their numbers at once: half a pass's chunk each keeps that
+        // within what one thread's whole chunk took.
         const auto size = static_cast<std::uint64_t>(m_info.st_size);
-        WholeLinesReader reader(m_fd.get(), m_path,
-                                static_cast<std::size_t>(std::clamp<std::uint64_t>(size, 4096, kPassChunkBytes)));
-        ChunkText text;
-        std::uint64_t line = 0;
+        const bool helper = size > kPassChunkBytes && std::thread::hardware_concurrency() > 1;
+        const std::size_t chunkBytes = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(size, 4096, helper ? kPassChunkBytes / 2 : kPassChunkBytes));
+        reserveKept(size);
+        ParsedChunks chunks(m_fd.get(), m_path, chunkBytes, helper);
+        std::uint64_t lineBase = 0;
         std::vector<std::int64_t> corners;
-        while (reader.fill(text)) {
-            report(text.fileOffset);
-            for (LineSplitter split(text.data(), text.data() + text.size()); !split.atEnd();) {
-                const std::string_view record = split.next();
-                ++line;
-                const std::string_view keyword = FirstWord(record);
-                if (keyword == "v") {
-                    double c[3];
-                    std::string_view texts[3];
-                    try {
-                        readCoordinates(record, "vertex", c, texts);
-                    } catch (const RecordFault& fault) {
-                        throw EngineError(lineMessage(m_path, line, fault.what()));
-                    }
-                    mesh.box.add(c);
-                    ++mesh.fileVertices;
-                    if (m_keeping && mesh.fileVertices > m_budget)
-                        startClustering();
-                    if (m_keeping) {
-                        mesh.positions.insert(mesh.positions.end(), c, c + 3);
-                        mesh.recordText.append(record);
-                        mesh.recordEnds.push_back(mesh.recordText.size());
-                        mesh.recordLines.push_back(line);
-                    } else {
-                        addVertex(record, line, c);
-                    }
-                } else if (keyword == "f") {
-                    ++mesh.fileFaces;
-                    FieldCursor fields(record);
-                    std::string_view field;
-                    fields.next(field); // the keyword
-                    corners.clear();
-                    while (fields.next(field))
-                        corners.push_back(cornerVertex(field, mesh.fileVertices));
-                    if (corners.size() >= 3)
-                        mesh.fileTriangles += corners.size() - 2;
-                    if (m_keeping && mesh.fileTriangles > m_budget)
-                        startClustering();
-                    if (m_keeping) {
-                        m_corners.insert(m_corners.end(), corners.begin(), corners.end());
-                        m_faceEnds.push_back(m_corners.size());
-                        m_faceVertices.push_back(mesh.fileVertices);
-                    } else {
-                        addFace(corners);
-                    }
+        while (const ParsedChunk* chunk = chunks.next()) {
+            report(chunk->fileOffset);
+            if (chunk->fault)
+                throw EngineError(lineMessage(m_path, lineBase + chunk->faultLine, *chunk->fault));
+            // Vertices and faces in the order the file has them: each face after the vertices
+            // before it.
+            const std::size_t vertices = chunk->vertexRecords.size();
+            std::size_t v = 0;
+            std::size_t cornerBegin = 0;
+            for (std::size_t face = 0; face <= chunk->faceEnds.size(); ++face) {
+                const std::size_t until = face < chunk->faceEnds.size() ? chunk->faceVertices[face] : vertices;
+                for (; v < until; ++v) {
+                    const double c[3] = {chunk->coordinates[3 * v], chunk->coordinates[3 * v + 1],
+                                         chunk->coordinates[3 * v + 2]};
+                    addFileVertex(chunk->vertexRecords[v], lineBase + chunk->vertexLines[v], c);
                 }
+                if (face == chunk->faceEnds.size())
+                    break;
+                const std::size_t cornerEnd = chunk->faceEnds[face];
+                corners.clear();
+                for (std::size_t i = cornerBegin; i < cornerEnd; ++i)
+                    corners.push_back(cornerVertex(chunk->corners[i], mesh.fileVertices));
+                cornerBegin = cornerEnd;
+                addFileFace(corners);
             }
+            lineBase += chunk->lines;
         }
         report(static_cast<std::uint64_t>(m_info.st_size));
         struct stat now
@@ -269,6 +251,58 @@ private:
         for (const std::uint64_t last : m_forward)
             mesh.skippedFaces += last >= mesh.fileVertices;
         mesh.skippedFaces += m_forwardUncounted;
+    }
+
+    void addFileVertex(std::string_view record, std::uint64_t line, const double (&c)[3])
+    {
+        PreviewMesh& mesh = *m_mesh;
+        mesh.box.add(c);
+        ++mesh.fileVertices;
+        if (m_keeping && mesh.fileVertices > m_budget)
+            startClustering();
+        if (m_keeping) {
+            mesh.positions.insert(mesh.positions.end(), c, c + 3);
+            mesh.recordText.append(record);
+            mesh.recordEnds.push_back(mesh.recordText.size());
+            mesh.recordLines.push_back(line);
+        } else {
+            addVertex(record, line, c);
+        }
+    }
+
+    void addFileFace(const std::vector<std::int64_t>& corners)
+    {
+        PreviewMesh& mesh = *m_mesh;
+        ++mesh.fileFaces;
+        if (corners.size() >= 3)
+            mesh.fileTriangles += corners.size() - 2;
+        if (m_keeping && mesh.fileTriangles > m_budget)
+            startClustering();
+        if (m_keeping) {
+            m_corners.insert(m_corners.end(), corners.begin(), corners.end());
+            m_faceEnds.push_back(m_corners.size());
+            m_faceVertices.push_back(mesh.fileVertices);
+        } else {
+            addFace(corners);
+        }
+    }
+
+    // Room for what is kept while the file stays within the budget, taken once: growing it by
+    // copies would cost more than reading the numbers. Only the part used is ever touched, so a
+    // smaller file costs no more memory for it.
+    void reserveKept(std::uint64_t size)
+    {
+        PreviewMesh& mesh = *m_mesh;
+        // The shortest vertex record is "v 0 0 0" and its line end; a face of three corners takes as
+        // many bytes. Faces of fewer corners may go beyond this, and are rare.
+        const std::uint64_t records = std::min(m_budget, size / 8) + 1;
+        mesh.positions.reserve(3 * records);
+        mesh.recordEnds.reserve(records);
+        mesh.recordLines.reserve(records);
+        mesh.recordText.reserve(std::min<std::uint64_t>(size, records * 40));
+        m_corners.reserve(3 * records);
+        m_faceEnds.reserve(records);
+        m_faceVertices.reserve(records);
     }
 
     void finishKept()
@@ -653,13 +687,16 @@ PreviewNoise noisePreviewMesh(const PreviewMesh& mesh, const PreviewSettings& se
         for (std::size_t i = from; i < to; ++i) {
             const std::size_t begin = i == 0 ? 0 : mesh.recordEnds[i - 1];
             const std::string_view record(mesh.recordText.data() + begin, mesh.recordEnds[i] - begin);
-            double c[3];
-            try {
-                noise.apply(record, false, choice, scale, salt, c);
-            } catch (const RecordFault& error) {
-                faulty = i;
-                fault = error.what();
-                return;
+            // The coordinates are those the record reads as, read at the load: only the noise is new.
+            double c[3] = {mesh.positions[3 * i], mesh.positions[3 * i + 1], mesh.positions[3 * i + 2]};
+            if (noise.applyKey(VertexNoise::recordKey(record, false, salt), choice, scale, c) >= 0) {
+                try {
+                    noise.apply(record, false, choice, scale, salt, c); // for Convert's own words
+                } catch (const RecordFault& error) {
+                    faulty = i;
+                    fault = error.what();
+                    return;
+                }
             }
             std::copy(c, c + 3, result.positions.begin() + std::ptrdiff_t(3 * i));
         }

@@ -65,7 +65,9 @@ struct PreviewLoad
     bool cancelled = false;
 };
 
-// Reads the file at `path` (never writes, never creates anything) on the caller's thread.
+// Reads the file at `path` (never writes, never creates anything) on the caller's thread; where
+// the machine has a second core, a file of more than a few chunks has its numbers read ahead on a
+// second thread, which ends before this returns. The mesh is the same either way.
 //
 // Faces of any number of corners are drawn as fans, but a quad as Split quads writes it (its
 // diagonal from the second corner to the fourth), so that After shows the surface Convert gives.
@@ -81,7 +83,7 @@ struct PreviewLoad
 // for 4 bytes a vertex, up to 64 Mi vertices; a reduced picture leaves out faces that name a
 // vertex beyond those, or one defined after the face.
 //
-// `progress(done, total)` (bytes) is called from the loading thread once every few hundred
+// `progress(done, total)` (bytes) is called from the caller's thread once every few hundred
 // kilobytes; it returns false to cancel. `progress` may be empty.
 PreviewLoad loadPreviewMesh(const std::string& path, std::uint64_t triangleBudget,
                             const std::function<bool(std::uint64_t, std::uint64_t)>& progress);

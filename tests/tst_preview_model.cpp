@@ -1,14 +1,18 @@
 #include "preview/displaymodel.h"
+#include "preview/parsedchunks.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <fcntl.h>
 #include <fstream>
 #include <set>
+#include <unistd.h>
 
 using namespace jf;
 
@@ -70,6 +74,51 @@ long statusKb(const char* field)
         if (line.rfind(field, 0) == 0)
             return std::atol(line.c_str() + std::strlen(field));
     return -1;
+}
+
+// Everything the chunks of a file hold, in file order, with lines counted from the file's start.
+struct Records
+{
+    std::vector<double> coordinates;
+    std::vector<std::string> vertexRecords;
+    std::vector<std::uint64_t> vertexLines;
+    std::vector<std::int64_t> corners;
+    std::vector<std::uint64_t> faceEnds, faceVertices;
+    std::string fault;
+    bool operator==(const Records&) const = default;
+};
+
+Records readRecords(const std::string& path, std::size_t chunkBytes, bool helper)
+{
+    Records all;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return all;
+    {
+        preview::ParsedChunks chunks(fd, path, chunkBytes, helper);
+        std::uint64_t lineBase = 0, vertexBase = 0;
+        while (const preview::ParsedChunk* chunk = chunks.next()) {
+            all.coordinates.insert(all.coordinates.end(), chunk->coordinates.begin(), chunk->coordinates.end());
+            for (std::size_t v = 0; v < chunk->vertexRecords.size(); ++v) {
+                all.vertexRecords.emplace_back(chunk->vertexRecords[v]);
+                all.vertexLines.push_back(lineBase + chunk->vertexLines[v]);
+            }
+            const std::uint64_t cornerBase = all.corners.size();
+            all.corners.insert(all.corners.end(), chunk->corners.begin(), chunk->corners.end());
+            for (std::size_t f = 0; f < chunk->faceEnds.size(); ++f) {
+                all.faceEnds.push_back(cornerBase + chunk->faceEnds[f]);
+                all.faceVertices.push_back(vertexBase + chunk->faceVertices[f]);
+            }
+            if (chunk->fault) {
+                all.fault = std::to_string(lineBase + chunk->faultLine) + ": " + *chunk->fault;
+                break;
+            }
+            lineBase += chunk->lines;
+            vertexBase += chunk->vertexRecords.size();
+        }
+    }
+    ::close(fd);
+    return all;
 }
 
 } // namespace
@@ -183,6 +232,11 @@ private slots:
         row("not a number", four + "f a b c\nf 1.5 2 3\nf 1 2 3x\n", {}, 0, {}, 3);
         row("lines, points, two corners", four + "l 1 2 3\np 1\nf 1 2\n", {}, 0);
         row("huge index", four + "f 1 2 99999999999999999999\nf 1 2 -99999999999999999999\n", {}, 0, {}, 2);
+        // The text before a corner's first slash must be a whole number within 64 bits.
+        row("corner numbers",
+            four + "f 1/ 2// 3/x\nf 0000000000000000000001 002 -0000000000000000000002\nf +1 2 3\nf 1 2 -0\n"
+                   "f 1 2 3x/1\nf 1 2 9223372036854775808\nf -9223372036854775808 1 2\n",
+            {0, 1, 2, 0, 1, 2}, 3, {}, 5);
     }
     void faces()
     {
@@ -237,6 +291,155 @@ private slots:
         const PreviewNoise noise = noisePreviewMesh(*load.mesh, settings);
         QVERIFY(noise.error && noise.error->find("1e400") != std::string::npos);
         QCOMPARE(noise.positions, load.mesh->positions);
+
+        // A vertex whose noise goes beyond a double fails After in Convert's words, at its line.
+        std::string far = "v 0 0 0\n";
+        for (int i = 1; i <= 9; ++i)
+            far += "v 1.00000" + std::to_string(i) + "e308 -1e308 1e308\n";
+        const std::string farPath = writeFile(dir, "far.obj", far);
+        load = loadPreviewMesh(farPath, 100, {});
+        settings.intensityText = "1";
+        settings.daySeed = 46000;
+        const PreviewNoise beyond = noisePreviewMesh(*load.mesh, settings);
+        QVERIFY(beyond.error);
+        QCOMPARE(beyond.positions, load.mesh->positions);
+        QProcess cli;
+        cli.start(JITTERFORM_CLI, {"-q", "-f", "--keep-source", "--day", "46000", "-i", "1", QString::fromStdString(farPath),
+                                   dir.filePath("far-out.obj")});
+        QVERIFY(cli.waitForFinished(60000));
+        QVERIFY(cli.exitCode() != 0);
+        QVERIFY2(cli.readAllStandardError().contains(QByteArray::fromStdString(*beyond.error)), beyond.error->c_str());
+    }
+
+    // Chunks of any size, read on one thread or two, hold the records one chunk of the whole file
+    // holds: lines, "#IND", line ends of every kind and a faulty vertex fall across their edges.
+    void chunkEdges_data()
+    {
+        QTest::addColumn<int>("chunkBytes");
+        QTest::addColumn<bool>("helper");
+        for (const int bytes : {1, 2, 7, 64, 4096})
+            for (const bool helper : {false, true})
+                QTest::newRow(qPrintable(QString("%1 bytes, %2").arg(bytes).arg(helper ? "two threads" : "one")))
+                    << bytes << helper;
+    }
+    void chunkEdges()
+    {
+        QFETCH(int, chunkBytes);
+        QFETCH(bool, helper);
+        std::string text = "# a mesh\r\n  v 1 2 3\nv 1.#IND 2 -3e-2\rv 4 5 6 7\r\n\tf 1/1 -2//3 3/2/1 x\n";
+        for (int i = 0; i < 40; ++i)
+            text += "v " + std::to_string(i) + ".5 1.#IND " + std::to_string(-i) + (i % 3 ? "\n" : "\r\n") +
+                    "f -1 " + std::to_string(i + 1) + " 99999999999999999999 +2\r";
+        text += "vt 0 0\nv 1 2\nv 3 4 5\n";
+        QTemporaryDir dir;
+        const std::string path = writeFile(dir, "edges.obj", text);
+        const Records whole = readRecords(path, text.size() + 1, false);
+        QCOMPARE(whole.vertexRecords.size(), std::size_t(43));
+        QCOMPARE(whole.vertexRecords[1], std::string("v 1.0 2 -3e-2"));
+        QCOMPARE(whole.fault.substr(0, 4), std::string("87: "));
+        QVERIFY(readRecords(path, std::size_t(chunkBytes), helper) == whole);
+    }
+
+    // A file of many chunks, read on two threads: the same mesh whatever falls where, relative
+    // corners and "#IND" included, After's numbers those Convert writes, and the first faulty
+    // line named in a late chunk.
+    void manyChunks_data()
+    {
+        QTest::addColumn<QByteArray>("lineEnd");
+        QTest::addColumn<bool>("relative");
+        QTest::addColumn<quint64>("budget");
+        QTest::newRow("LF, absolute, whole") << QByteArray("\n") << false << quint64(10'000'000);
+        QTest::newRow("CR LF, relative, whole") << QByteArray("\r\n") << true << quint64(10'000'000);
+        QTest::newRow("CR, relative, reduced") << QByteArray("\r") << true << quint64(5000);
+    }
+    void manyChunks()
+    {
+        QFETCH(QByteArray, lineEnd);
+        QFETCH(bool, relative);
+        QFETCH(quint64, budget);
+        // Rows of vertices, each followed by the quads it closes, a long comment now and then: every
+        // chunk ends somewhere else in a record's pattern.
+        constexpr int kSide = 260;
+        std::string text;
+        const std::string end = lineEnd.toStdString();
+        char record[128];
+        for (int z = 0; z < kSide; ++z) {
+            for (int x = 0; x < kSide; ++x) {
+                if ((x * 7 + z) % 61 == 0)
+                    std::snprintf(record, sizeof record, "v %d.5 1.#IND %d%s", x, z, end.c_str());
+                else
+                    std::snprintf(record, sizeof record, "\tv %d.5 %.4f %d%s", x, std::sin(x * 0.3 + z), z, end.c_str());
+                text += record;
+            }
+            for (int x = 0; z > 0 && x + 1 < kSide; ++x) {
+                const int a = (z - 1) * kSide + x + 1, b = a + kSide;
+                if (relative) {
+                    const int count = (z + 1) * kSide; // vertices before the face: -1 is the last
+                    std::snprintf(record, sizeof record, "f %d/1 %d/2/3 %d//4 %d%s", a - 1 - count, a - count,
+                                  b - count, b - 1 - count, end.c_str());
+                } else {
+                    std::snprintf(record, sizeof record, "f %d/1 %d/2/3 %d//4 %d%s", a, a + 1, b + 1, b, end.c_str());
+                }
+                text += record;
+            }
+            if (z % 50 == 7)
+                text += "# " + std::string(300000, 'x') + end;
+        }
+        QTemporaryDir dir;
+        const std::string path = writeFile(dir, "chunks.obj", text);
+        const PreviewLoad load = loadPreviewMesh(path, budget, {});
+        QVERIFY2(load.mesh, load.error.value_or("cancelled").c_str());
+        const PreviewMesh& mesh = *load.mesh;
+        QCOMPARE(mesh.fileVertices, std::uint64_t(kSide) * kSide);
+        QCOMPARE(mesh.fileFaces, std::uint64_t(kSide - 1) * (kSide - 1));
+        QCOMPARE(mesh.skippedFaces, std::uint64_t(0));
+        QCOMPARE(mesh.reduced, budget < mesh.fileTriangles);
+        if (!mesh.reduced) {
+            // Every quad of the grid, in the file's order, split on its second corner.
+            std::vector<std::uint32_t> expected;
+            for (std::uint32_t z = 1; z < kSide; ++z)
+                for (std::uint32_t x = 0; x + 1 < kSide; ++x) {
+                    const std::uint32_t a = (z - 1) * kSide + x, b = a + kSide;
+                    expected.insert(expected.end(), {a, a + 1, b, a + 1, b + 1, b});
+                }
+            QVERIFY(mesh.triangles == expected);
+        }
+
+        QProcess cli;
+        const QString written = dir.filePath("out.obj");
+        cli.start(JITTERFORM_CLI, {"-q", "-f", "--keep-source", "--day", "45000", QString::fromStdString(path), written});
+        QVERIFY(cli.waitForFinished(120000));
+        QCOMPARE(cli.exitCode(), 0);
+        const std::vector<double> convert = writtenVertices(written);
+        PreviewSettings settings;
+        settings.daySeed = 45000;
+        const PreviewNoise noise = noisePreviewMesh(mesh, settings);
+        QVERIFY(!noise.error);
+        // The line of vertex n: the vertex lines before it, its row's faces and comments.
+        const auto lineOf = [&](std::uint64_t n) {
+            const std::uint64_t z = n / kSide;
+            return n + 1 + (z == 0 ? 0 : (z - 1) * (kSide - 1)) + (z > 7 ? (z - 8) / 50 + 1 : 0);
+        };
+        for (std::size_t i = 0; i < mesh.recordLines.size(); ++i) {
+            const std::uint64_t line = mesh.recordLines[i];
+            std::uint64_t n = 0;
+            while (lineOf(n) < line)
+                ++n;
+            QCOMPARE(lineOf(n), line);
+            for (int axis = 0; axis < 3; ++axis)
+                QCOMPARE(noise.positions[3 * i + axis], convert[3 * n + axis]);
+        }
+
+        // The first faulty vertex is named, however late, even when a later one fails too.
+        std::string faulty = text;
+        faulty.insert(text.find(end, text.size() - 200) + end.size(), "v 1 2" + end);
+        const std::size_t at = text.find(end, text.size() * 4 / 5) + end.size();
+        faulty.insert(at, "v 1" + end);
+        const std::uint64_t faultLine = 1 + std::uint64_t(std::count(faulty.begin(), faulty.begin() + std::ptrdiff_t(at), end.back()));
+        const std::string broken = writeFile(dir, "broken.obj", faulty);
+        const PreviewLoad failed = loadPreviewMesh(broken, budget, {});
+        QCOMPARE(failed.error.value_or(""), broken + ", line " + std::to_string(faultLine) +
+                                                ": a vertex needs three coordinates, x, y and z; this one has 1.");
     }
 
     // Above the budget: at most that many triangles and vertices, every one a real vertex of the
