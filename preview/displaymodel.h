@@ -17,9 +17,12 @@
 
 namespace jf {
 
-// Triangles above which a file is shown reduced. Not yet timed: it is to be the most that llvmpipe
-// turns at 30 frames a second on a two-core machine.
-constexpr std::uint64_t kDefaultTriangleBudget = 1'000'000;
+// Triangles above which a file is shown reduced: about the most that Mesa's software rasteriser
+// (llvmpipe) orbits at 30 frames a second on a two-core machine in a window of the preview's first
+// size, with the main window's default intensity. The noise makes After's triangles long and
+// overlapping, so a frame there costs in pixels filled more than in triangles; a graphics card
+// turns many times this many.
+constexpr std::uint64_t kDefaultTriangleBudget = 20'000;
 
 // The main window's choices, read as a Convert reads them.
 struct PreviewSettings
