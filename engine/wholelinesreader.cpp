@@ -41,7 +41,7 @@ void WholeLinesReader::rewind()
 {
     m_offset = 0;
     m_readOffset = 0;
-    m_aheadBegin = m_aheadEnd = nullptr;
+    m_aheadBlock = m_aheadBegin = m_aheadEnd = nullptr;
     m_carry.clear();
     m_eof = false;
 }
@@ -57,7 +57,7 @@ std::size_t WholeLinesReader::read(char* to, std::size_t room)
         if (!m_ahead)
             m_ahead = std::make_unique_for_overwrite<char[]>(m_aheadBytes + kReadAlignment);
         char* const block = m_ahead.get() + readAlignedStart(m_ahead.get(), 0, m_readOffset);
-        m_aheadBegin = block;
+        m_aheadBlock = m_aheadBegin = block;
         m_aheadEnd = block + readFile(block, m_aheadBytes);
     }
     const std::size_t got = std::min(room, static_cast<std::size_t>(m_aheadEnd - m_aheadBegin));
@@ -65,6 +65,17 @@ std::size_t WholeLinesReader::read(char* to, std::size_t room)
     m_aheadBegin += got;
     m_offset += got;
     return got;
+}
+
+std::size_t WholeLinesReader::readsWithoutLineEnd() const
+{
+    const char* p = m_aheadBegin;
+    while (p != m_aheadEnd && *p != '\n' && *p != '\r')
+        ++p;
+    if (p == m_aheadEnd)
+        return static_cast<std::size_t>(p - m_aheadBegin);
+    const auto whole = static_cast<std::size_t>(p - m_aheadBlock) / m_chunkBytes * m_chunkBytes;
+    return whole - static_cast<std::size_t>(m_aheadBegin - m_aheadBlock);
 }
 
 std::size_t WholeLinesReader::readFile(char* to, std::size_t room)
@@ -106,8 +117,20 @@ bool WholeLinesReader::fill(ChunkText& text)
     std::size_t cut = 0;
     while (!m_eof) {
         // Every read asks for a chunk's bytes: a line longer than the chunk grows the buffer.
-        if (text.buffer.size() - text.end < m_chunkBytes)
-            text.buffer.resize(std::max(text.buffer.size() * 2, text.end + m_chunkBytes));
+        const std::size_t bulk =
+            m_aheadBytes == 0 || (text.end != text.begin && text.buffer[text.end - 1] == '\r')
+                ? 0
+                : readsWithoutLineEnd();
+        if (text.buffer.size() - text.end < bulk + m_chunkBytes)
+            text.buffer.resize(std::max(text.buffer.size() * 2, text.end + bulk + m_chunkBytes));
+        if (bulk > 0) {
+            // The reads that would each have found no line end, at once.
+            std::memcpy(text.buffer.data() + text.end, m_aheadBegin, bulk);
+            m_aheadBegin += bulk;
+            m_offset += bulk;
+            text.end += bulk;
+            searched = text.end - 1;
+        }
         const std::size_t got = read(text.buffer.data() + text.end, m_chunkBytes);
         if (got == 0) {
             m_eof = true;

@@ -52,6 +52,10 @@ private:
     // Hands the next bytes to `to`, at most `room`, from the read-ahead block where there is one;
     // 0 at the end of the file.
     std::size_t read(char* to, std::size_t room);
+    // How many of the bytes waiting in the read-ahead block make up reads of a chunk's bytes that
+    // hold no line end (all of them when none is left in the block): a single read would stop at
+    // each, and go on. Reads are a chunk's bytes from the block's start.
+    std::size_t readsWithoutLineEnd() const;
     // Reads from the file into `to`; 0 at the end of the file.
     std::size_t readFile(char* to, std::size_t room);
 
@@ -64,6 +68,7 @@ private:
     // single chunks would; empty where chunks are large enough to be read on their own.
     std::size_t m_aheadBytes = 0;
     std::unique_ptr<char[]> m_ahead;
+    const char* m_aheadBlock = nullptr; // where the last read from the file went
     const char* m_aheadBegin = nullptr;
     const char* m_aheadEnd = nullptr;
     std::string m_carry; // read, but past the last line end handed out
