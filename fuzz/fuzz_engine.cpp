@@ -32,6 +32,7 @@
 #include <fstream>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -106,56 +107,57 @@ int g_memory = -1;        // the in-memory source, which MEM.OBJ in the folder l
 std::string g_memoryPath;
 
 // The engine's helper threads, started once: a new thread per pass costs more than a small run.
+// A run that wants more at once than there are idle gets one more, kept for later runs.
 class HelperPool
 {
 public:
-    explicit HelperPool(int size) : m_jobs(std::size_t(size))
-    {
-        for (int i = 0; i < size; ++i)
-            std::thread([this, i] { serve(std::size_t(i)); }).detach();
-    }
-    // Hands `work` to an idle thread, waiting for one: a run starts at most as many helpers as the
-    // pool holds.
+    // Hands `work` to an idle thread.
     void start(std::function<void()> work)
     {
         std::unique_lock lock(m_mutex);
-        for (;;) {
-            for (std::function<void()>& job : m_jobs) {
-                if (!job) {
-                    job = std::move(work);
-                    m_wake.notify_all();
-                    return;
-                }
+        for (std::unique_ptr<Job>& job : m_jobs) {
+            if (!job->work) {
+                job->work = std::move(work);
+                job->wake.notify_one();
+                return;
             }
-            m_wake.wait(lock);
         }
+        m_jobs.push_back(std::make_unique<Job>());
+        m_jobs.back()->work = std::move(work);
+        std::thread([this, job = m_jobs.back().get()] { serve(*job); }).detach();
     }
     // Waits until every job has ended and is gone, so that nothing a run allocated is freed after it.
     void waitIdle()
     {
         std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [this] {
-            return std::none_of(m_jobs.begin(), m_jobs.end(), [](auto& j) { return bool(j); });
+        m_idle.wait(lock, [this] {
+            return std::none_of(m_jobs.begin(), m_jobs.end(), [](auto& j) { return bool(j->work); });
         });
     }
 
 private:
-    void serve(std::size_t index)
+    struct Job
+    {
+        std::function<void()> work; // empty while its thread is idle
+        std::condition_variable wake;
+    };
+
+    void serve(Job& job)
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [&] { return bool(m_jobs[index]); });
+            job.wake.wait(lock, [&] { return bool(job.work); });
             lock.unlock();
-            m_jobs[index]();
+            job.work();
             lock.lock();
-            m_jobs[index] = nullptr;
-            m_wake.notify_all();
+            job.work = nullptr;
+            m_idle.notify_all();
         }
     }
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::vector<std::function<void()>> m_jobs; // one a thread; empty while it is idle
+    std::condition_variable m_idle;
+    std::vector<std::unique_ptr<Job>> m_jobs; // one a thread
 };
 HelperPool* g_pool = nullptr;
 
@@ -431,7 +433,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     FUZZ_CHECK(g_memory >= 0);
     g_memoryPath = g_folder + "/MEM.OBJ";
     FUZZ_CHECK(::symlink(("/proc/self/fd/" + std::to_string(g_memory)).c_str(), g_memoryPath.c_str()) == 0);
-    g_pool = new HelperPool(2);
+    g_pool = new HelperPool;
     return 0;
 }
 
