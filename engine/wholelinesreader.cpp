@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kReadAlignment = 64;
 // About how much one read from the kernel asks for when chunks are small; chunks of at most
 // kAheadChunkBytes are served from a block of this size.
-constexpr std::size_t kReadAheadBytes = 64 * 1024;
+constexpr std::size_t kReadAheadBytes = 16 * 1024;
 constexpr std::size_t kAheadChunkBytes = kReadAheadBytes / 16;
 
 // How far into `buffer` to put `kept` bytes so that bytes read from file offset `next` land just

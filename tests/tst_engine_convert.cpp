@@ -351,14 +351,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("chunkBytes");
-        constexpr qsizetype kBlock = 64 * 1024; // the reader's read-ahead
+        constexpr qsizetype kBlock = 16 * 1024; // the reader's read-ahead
         QByteArray lines;
         for (int i = 0; lines.size() < kBlock + 4096; ++i)
             lines += "v " + QByteArray::number(i) + (i % 3 ? "\r\n" : i % 2 ? "\r" : "\n");
         const auto at = [](qsizetype offset, const QByteArray& text) {
             return QByteArray(offset, 'c') + text + "# after\r\nv 1 2 3\n";
         };
-        for (const int chunk : {1, 3, 7, 129, 4096}) {
+        for (const int chunk : {1, 3, 7, 129, 1024, 4096}) {
             const QByteArray n = QByteArray::number(chunk);
             QTest::newRow("lines of every ending, chunks of " + n) << lines << chunk;
             QTest::newRow("a CR LF across blocks, chunks of " + n) << at(kBlock - 1, "\r\n") << chunk;
