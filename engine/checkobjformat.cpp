@@ -103,15 +103,15 @@ bool FormatCheck::write(const ChunkText& text)
         begin = firstChangedLine(begin, end);
         if (begin == end)
             return true;
-        if (!m_copy.create(m_target, m_files.sourceInfo.st_mode, m_host.blockBytes)) {
+        if (!m_copy.create(m_target, m_files.sourceInfo.st_mode, m_host.blockBytes, m_host.startHelper)) {
             m_result.keptReason = "the source file's folder may not be written";
             return false;
         }
         m_copy.out().serveWhileWaiting(m_host.events);
         // From here the check waits for the disk, which leaves time for the first pass.
         if (m_host.workers > 0 || (m_host.workers < 0 && defaultWorkers() > 0))
-            m_extents =
-                std::make_unique<ExtentsScan>(m_files.sourceFd.get(), m_files.sourcePath, m_host.chunkBytes);
+            m_extents = std::make_unique<ExtentsScan>(m_files.sourceFd.get(), m_files.sourcePath,
+                                                      m_host.chunkBytes, m_host.startHelper);
         m_copy.copyPrefix(m_files.sourceFd.get(),
                           text.fileOffset + static_cast<std::uint64_t>(begin - text.data()),
                           m_files.sourcePath);

@@ -280,7 +280,8 @@ void convert(const EngineHost& host, std::shared_ptr<EarlierSource> earlier, Pha
     }
     PartialDestination partial(destinationPath);
     destination.iFile = destinationFd.get();
-    OutputFile out(destinationFd.release(), "the destination file " + destinationPath, host.blockBytes);
+    OutputFile out(destinationFd.release(), "the destination file " + destinationPath, host.blockBytes,
+                   host.startHelper);
     out.serveWhileWaiting(host.events);
     summary.destination = destinationPath;
 

@@ -27,9 +27,8 @@ std::optional<std::string> measureVertices(const ChunkText& text, RecordFormatte
     return std::nullopt;
 }
 
-ExtentsScan::ExtentsScan(int fd, std::string path, std::size_t chunkBytes)
-    : m_fd(fd), m_path(std::move(path)), m_chunkBytes(chunkBytes),
-      m_run(std::async(std::launch::async, &ExtentsScan::run, this))
+ExtentsScan::ExtentsScan(int fd, std::string path, std::size_t chunkBytes, const HelperStart& start)
+    : m_fd(fd), m_path(std::move(path)), m_chunkBytes(chunkBytes), m_run(startWork(start, [this] { run(); }))
 {
 }
 

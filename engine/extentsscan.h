@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/host.h"
 #include "engine/records.h"
 
 #include <atomic>
@@ -27,7 +28,8 @@ std::optional<std::string> measureVertices(const ChunkText& text, RecordFormatte
 class ExtentsScan
 {
 public:
-    ExtentsScan(int fd, std::string path, std::size_t chunkBytes);
+    // The thread starts through `start` where it is given.
+    ExtentsScan(int fd, std::string path, std::size_t chunkBytes, const HelperStart& start = {});
     ~ExtentsScan(); // ends the thread and waits for it
     ExtentsScan(const ExtentsScan&) = delete;
     ExtentsScan& operator=(const ExtentsScan&) = delete;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <memory>
 #include <sys/time.h>
 
 namespace jf {
@@ -25,6 +26,16 @@ constexpr std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
 constexpr std::int64_t kOleEpoch = daysFromCivil(1899, 12, 30);
 
 } // namespace
+
+std::future<void> startWork(const HelperStart& start, std::function<void()> work)
+{
+    if (!start)
+        return std::async(std::launch::async, std::move(work));
+    auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
+    std::future<void> done = task->get_future();
+    start([task] { (*task)(); });
+    return done;
+}
 
 double systemOleDate()
 {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -106,6 +107,11 @@ constexpr std::size_t kPassChunkBytes = 256 * 1024;
 // to end before it returns.
 using HelperStart = std::function<void(std::function<void()> work)>;
 
+// Starts `work` through `start`, or on a thread of its own where `start` is empty. The future is
+// ready once the work has ended and holds what it threw; its destructor does not wait, so whoever
+// started the work waits for it.
+std::future<void> startWork(const HelperStart& start, std::function<void()> work);
+
 // Everything a run reaches outside itself.
 struct EngineHost
 {
@@ -121,8 +127,10 @@ struct EngineHost
     // Tests make it small, so that chunks meet everywhere. Where the options stay as they are, the
     // output does not depend on it.
     std::size_t chunkBytes = kPassChunkBytes;
-    // How the helpers above start; empty: each on a thread of its own, started for the pass. The fuzz
-    // target hands in threads that it starts once, since starting one costs more than a small run.
+    // How the helpers above start, and every other thread of a run (the writers of files, the scan
+    // beside the format check, the waits for the disk); empty: each on a thread of its own, started
+    // when needed. The fuzz target hands in threads that it starts once, since starting one costs
+    // more than a small run.
     HelperStart startHelper = {};
     // The size of the blocks in which the format check reads the source and output files are written,
     // rounded up to whole disk blocks; 0 for sizes that suit a disk (1 and 2 MiB). Tests make it small,

@@ -17,10 +17,11 @@ namespace {
 constexpr std::size_t kDiskBlock = 4096;
 } // namespace
 
-OutputFile::OutputFile(int fd, std::string name, std::size_t blockBytes)
+OutputFile::OutputFile(int fd, std::string name, std::size_t blockBytes, HelperStart start)
     : m_fd(fd), m_name(std::move(name)),
       m_blockBytes(blockBytes ? (blockBytes + kDiskBlock - 1) / kDiskBlock * kDiskBlock : kBufferSize),
-      m_storage(std::make_unique_for_overwrite<char[]>(kBlocks * m_blockBytes + kDiskBlock))
+      m_storage(std::make_unique_for_overwrite<char[]>(kBlocks * m_blockBytes + kDiskBlock)),
+      m_start(std::move(start))
 {
     m_data = block(0);
     const int flags = ::fcntl(m_fd.get(), F_GETFL);
@@ -34,14 +35,14 @@ OutputFile::OutputFile(int fd, std::string name, std::size_t blockBytes)
 
 OutputFile::~OutputFile()
 {
-    if (!m_writer.joinable())
+    if (!m_writer.valid())
         return;
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
     }
     m_wake.notify_all();
-    m_writer.join();
+    m_writer.wait();
 }
 
 void OutputFile::stopDirect()
@@ -123,7 +124,7 @@ void OutputFile::writerLoop()
 
 void OutputFile::awaitWriter(std::size_t pending)
 {
-    if (!m_writer.joinable())
+    if (!m_writer.valid())
         return;
     std::unique_lock lock(m_mutex);
     const auto ready = [&] { return m_pending <= pending || m_failure; };
@@ -160,8 +161,8 @@ void OutputFile::handOver()
     m_data = block(m_fill);
     std::memcpy(m_data, full + whole, m_used - whole);
     m_used -= whole;
-    if (!m_writer.joinable())
-        m_writer = std::thread(&OutputFile::writerLoop, this);
+    if (!m_writer.valid())
+        m_writer = startWork(m_start, [this] { writerLoop(); });
     {
         std::lock_guard lock(m_mutex);
         ++m_pending;

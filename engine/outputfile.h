@@ -14,12 +14,14 @@
 // over a block, flushes, syncs or closes. A file destroyed without close() is abandoned: blocks that
 // still wait for the disk are not written.
 
+#include "engine/host.h"
 #include "engine/uniquefd.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,8 +37,8 @@ class OutputFile
 public:
     // Takes `fd` over. `name` says what the file is in messages ("the destination file /a/b.obj").
     // `blockBytes` (0: kBufferSize) is rounded up to whole disk blocks; the bytes on the disk do not
-    // depend on it.
-    OutputFile(int fd, std::string name, std::size_t blockBytes = 0);
+    // depend on it. The writer's thread starts through `start` where it is given.
+    OutputFile(int fd, std::string name, std::size_t blockBytes = 0, HelperStart start = {});
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -86,8 +88,8 @@ private:
     // kBlocks disk-aligned blocks, used in turn. Left unfilled: only the bytes written are ever read,
     // and filling them would cost a small run more than its conversion.
     std::unique_ptr<char[]> m_storage;
-    char* m_data = nullptr;      // the block that fills
-    std::size_t m_fill = 0;      // its index
+    char* m_data = nullptr; // the block that fills
+    std::size_t m_fill = 0; // its index
     std::size_t m_used = 0;
     std::size_t m_lengths[kBlocks] = {}; // of the blocks handed over
     std::uint64_t m_written = 0;         // by whichever thread writes, never both at once
@@ -95,7 +97,8 @@ private:
     // so a block cut to whole disk blocks while it was still set is written correctly either way.
     std::atomic<bool> m_direct = false;
 
-    std::thread m_writer; // started with the first full block
+    HelperStart m_start;
+    std::future<void> m_writer; // started with the first full block
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::size_t m_pending = 0; // blocks handed over and not yet written; 0 when the writer is idle

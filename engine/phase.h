@@ -68,10 +68,11 @@ private:
 };
 
 // Runs `work` on a helper thread and serves the window every few milliseconds until it is done;
-// its failure is thrown here. For waits on the disk that no step can break up.
-template <class Work> void whileServing(EventLoop& events, Work work)
+// its failure is thrown here. For waits on the disk that no step can break up. The helper starts
+// through `start` where it is given.
+template <class Work> void whileServing(EventLoop& events, Work work, const HelperStart& start = {})
 {
-    std::future<void> done = std::async(std::launch::async, std::move(work));
+    std::future<void> done = startWork(start, std::move(work));
     while (done.wait_for(kServeSlice) != std::future_status::ready)
         events.serveWhileWaiting();
     done.get();

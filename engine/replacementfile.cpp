@@ -101,8 +101,10 @@ ReplacementFile::~ReplacementFile()
 
 // The copy has no name until it is complete (O_TMPFILE where the file system offers it), so a run
 // that is killed leaves nothing behind.
-bool ReplacementFile::create(const std::string& target, mode_t mode, std::size_t blockBytes)
+bool ReplacementFile::create(const std::string& target, mode_t mode, std::size_t blockBytes,
+                             const HelperStart& start)
 {
+    m_start = start;
     m_readBytes = checkReadBytes(blockBytes);
     m_target = target;
     m_folder = folderOf(target);
@@ -119,7 +121,7 @@ bool ReplacementFile::create(const std::string& target, mode_t mode, std::size_t
             return false;
         throwSystemError("Cannot create a normalised copy of the source file in the folder", m_folder, errno);
     }
-    m_out.emplace(fd, "a normalised copy of the source file " + target, blockBytes);
+    m_out.emplace(fd, "a normalised copy of the source file " + target, blockBytes, start);
     return true;
 }
 
@@ -165,7 +167,8 @@ void ReplacementFile::copyPrefix(int from, std::uint64_t length, const std::stri
 std::optional<struct stat> ReplacementFile::replaceTarget(const struct stat& source,
                                                           const std::string& sourcePath, EventLoop& events)
 {
-    whileServing(events, [this] { m_out->sync(); });
+    whileServing(
+        events, [this] { m_out->sync(); }, m_start);
     if (cancelRequested())
         return std::nullopt;
     const int fd = m_out->fd();

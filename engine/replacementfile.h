@@ -44,8 +44,9 @@ public:
 
     // Creates the copy of `target`, written in blocks of the host's `blockBytes` (0: the output
     // file's own size) and copied in checkReadBytes(blockBytes); false when its folder may not be
-    // written.
-    bool create(const std::string& target, mode_t mode, std::size_t blockBytes);
+    // written. Its helper threads start through `start` where it is given.
+    bool create(const std::string& target, mode_t mode, std::size_t blockBytes,
+                const HelperStart& start = {});
     bool created() const { return m_out.has_value(); }
     OutputFile& out() { return *m_out; }
 
@@ -65,6 +66,7 @@ private:
     std::string m_folder;
     std::string m_name; // the copy's name while it has one and is not yet the source
     std::size_t m_readBytes = 0;
+    HelperStart m_start;
     std::optional<OutputFile> m_out;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace jf {
@@ -14,6 +15,10 @@ namespace {
 // byte has in the file. The kernel's copy into a buffer placed otherwise runs several times slower
 // on the processors we run on.
 constexpr std::size_t kReadAlignment = 64;
+// About how much one read from the kernel asks for when chunks are small; chunks of at most
+// kAheadChunkBytes are served from a block of this size.
+constexpr std::size_t kReadAheadBytes = 16 * 1024;
+constexpr std::size_t kAheadChunkBytes = kReadAheadBytes / 16;
 
 // How far into `buffer` to put `kept` bytes so that bytes read from file offset `next` land just
 // after them at the alignment they have in the file.
@@ -25,20 +30,61 @@ std::size_t readAlignedStart(const char* buffer, std::size_t kept, std::uint64_t
 
 } // namespace
 
+WholeLinesReader::WholeLinesReader(int fd, std::string path, std::size_t chunkBytes)
+    : m_fd(fd), m_path(std::move(path)), m_chunkBytes(chunkBytes > 0 ? chunkBytes : 1)
+{
+    if (m_chunkBytes <= kAheadChunkBytes)
+        m_aheadBytes = kReadAheadBytes / m_chunkBytes * m_chunkBytes;
+}
+
 void WholeLinesReader::rewind()
 {
     m_offset = 0;
+    m_readOffset = 0;
+    m_aheadBlock = m_aheadBegin = m_aheadEnd = nullptr;
     m_carry.clear();
     m_eof = false;
 }
 
 std::size_t WholeLinesReader::read(char* to, std::size_t room)
 {
+    if (m_aheadBytes == 0) {
+        const std::size_t got = readFile(to, room);
+        m_offset += got;
+        return got;
+    }
+    if (m_aheadBegin == m_aheadEnd) {
+        if (!m_ahead)
+            m_ahead = std::make_unique_for_overwrite<char[]>(m_aheadBytes + kReadAlignment);
+        char* const block = m_ahead.get() + readAlignedStart(m_ahead.get(), 0, m_readOffset);
+        m_aheadBlock = m_aheadBegin = block;
+        m_aheadEnd = block + readFile(block, m_aheadBytes);
+    }
+    const std::size_t got = std::min(room, static_cast<std::size_t>(m_aheadEnd - m_aheadBegin));
+    std::memcpy(to, m_aheadBegin, got);
+    m_aheadBegin += got;
+    m_offset += got;
+    return got;
+}
+
+std::size_t WholeLinesReader::readsWithoutLineEnd() const
+{
+    const char* p = m_aheadBegin;
+    while (p != m_aheadEnd && *p != '\n' && *p != '\r')
+        ++p;
+    if (p == m_aheadEnd)
+        return static_cast<std::size_t>(p - m_aheadBegin);
+    const auto whole = static_cast<std::size_t>(p - m_aheadBlock) / m_chunkBytes * m_chunkBytes;
+    return whole - static_cast<std::size_t>(m_aheadBegin - m_aheadBlock);
+}
+
+std::size_t WholeLinesReader::readFile(char* to, std::size_t room)
+{
     while (true) {
         const ssize_t n =
-            m_positional ? ::pread(m_fd, to, room, static_cast<off_t>(m_offset)) : ::read(m_fd, to, room);
+            m_positional ? ::pread(m_fd, to, room, static_cast<off_t>(m_readOffset)) : ::read(m_fd, to, room);
         if (n >= 0) {
-            m_offset += static_cast<std::uint64_t>(n);
+            m_readOffset += static_cast<std::uint64_t>(n);
             return static_cast<std::size_t>(n);
         }
         if (errno == ESPIPE && m_positional) {
@@ -71,8 +117,20 @@ bool WholeLinesReader::fill(ChunkText& text)
     std::size_t cut = 0;
     while (!m_eof) {
         // Every read asks for a chunk's bytes: a line longer than the chunk grows the buffer.
-        if (text.buffer.size() - text.end < m_chunkBytes)
-            text.buffer.resize(std::max(text.buffer.size() * 2, text.end + m_chunkBytes));
+        const std::size_t bulk =
+            m_aheadBytes == 0 || (text.end != text.begin && text.buffer[text.end - 1] == '\r')
+                ? 0
+                : readsWithoutLineEnd();
+        if (text.buffer.size() - text.end < bulk + m_chunkBytes)
+            text.buffer.resize(std::max(text.buffer.size() * 2, text.end + bulk + m_chunkBytes));
+        if (bulk > 0) {
+            // The reads that would each have found no line end, at once.
+            std::memcpy(text.buffer.data() + text.end, m_aheadBegin, bulk);
+            m_aheadBegin += bulk;
+            m_offset += bulk;
+            text.end += bulk;
+            searched = text.end - 1;
+        }
         const std::size_t got = read(text.buffer.data() + text.end, m_chunkBytes);
         if (got == 0) {
             m_eof = true;

@@ -5,14 +5,16 @@
 #include "engine/convert.h"
 #include "engine/engineerror.h"
 #include "engine/outputfile.h"
-#include "engine/uniquefd.h"
 #include "engine/pipeline.h"
+#include "engine/uniquefd.h"
+#include "engine/wholelinesreader.h"
 #include "text/number.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -323,7 +325,7 @@ private slots:
             std::thread(std::move(work)).detach();
         };
         QCOMPARE(runWith(3, -1, nullptr, true, detached), single);
-        QCOMPARE(started.load(), 6); // three in each pass
+        QCOMPARE(started.load(), 7); // three in each pass, and the destination's writer
         const long chunks = yields / 2;
         const QByteArray cancelled = runWith(0, chunks + chunks / 2);
         QVERIFY(cancelled.size() < single.size() && single.startsWith(cancelled));
@@ -339,6 +341,91 @@ private slots:
             runWith(workers, -1, &error);
             QVERIFY2(error.contains(QString(", line %1: a vertex needs").arg(line)), qPrintable(error));
         }
+    }
+
+    // Small chunks come from a read-ahead block: where a block ends may not change where a chunk
+    // ends, so a file's chunks are those of a socket that hands over exactly one chunk's bytes per
+    // read; a pipe's arrive whole and in order; a line longer than a block is one chunk, and the
+    // buffer shrinks back after it.
+    void readerChunks_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("chunkBytes");
+        constexpr qsizetype kBlock = 16 * 1024; // the reader's read-ahead
+        QByteArray lines;
+        for (int i = 0; lines.size() < kBlock + 4096; ++i)
+            lines += "v " + QByteArray::number(i) + (i % 3 ? "\r\n" : i % 2 ? "\r" : "\n");
+        const auto at = [](qsizetype offset, const QByteArray& text) {
+            return QByteArray(offset, 'c') + text + "# after\r\nv 1 2 3\n";
+        };
+        for (const int chunk : {1, 3, 7, 129, 1024, 4096}) {
+            const QByteArray n = QByteArray::number(chunk);
+            QTest::newRow("lines of every ending, chunks of " + n) << lines << chunk;
+            QTest::newRow("a CR LF across blocks, chunks of " + n) << at(kBlock - 1, "\r\n") << chunk;
+            QTest::newRow("a lone CR ending a block, chunks of " + n) << at(kBlock - 1, "\rv\n") << chunk;
+            QTest::newRow("a line longer than a block, chunks of " + n)
+                << "v 0\n" + at(2 * kBlock + 5, "\r\n") + lines.left(999) << chunk;
+        }
+        QTest::newRow("no line end at all") << QByteArray(kBlock + 3, 'c') << 1;
+        QTest::newRow("a CR last") << QByteArray("v 1\nv 2\r") << 1;
+    }
+    void readerChunks()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(int, chunkBytes);
+        using Chunks = QList<QByteArray>;
+        const auto readAll = [&](int fd, int rounds) {
+            WholeLinesReader reader(fd, "the input", std::size_t(chunkBytes));
+            Chunks chunks;
+            ChunkText text;
+            for (int round = 0; round < rounds; ++round, reader.rewind()) {
+                while (reader.fill(text)) {
+                    chunks << QByteArray(text.data(), qsizetype(text.size()));
+                    if (text.buffer.size() >
+                        std::size_t(4 * chunkBytes + 512) + (chunks.last().size() + 1) * 2)
+                        chunks << "(a buffer that did not shrink)";
+                }
+            }
+            return chunks;
+        };
+        const auto feed = [&](int type, int piece) {
+            int pair[2];
+            if (::socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, pair) != 0)
+                return Chunks{"no socket"};
+            std::thread writer([&] {
+                for (qsizetype at = 0; at < input.size(); at += piece)
+                    if (::send(pair[1], input.constData() + at,
+                               std::size_t(std::min<qsizetype>(piece, input.size() - at)), MSG_NOSIGNAL) < 0)
+                        break;
+                ::close(pair[1]);
+            });
+            const Chunks chunks = readAll(pair[0], 1);
+            writer.join();
+            ::close(pair[0]);
+            return chunks;
+        };
+
+        const QString path = m_dir.filePath("chunks.obj");
+        QVERIFY(writeAll(path, input));
+        const UniqueFd file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+        QVERIFY(file.valid());
+        const Chunks fromFile = readAll(file.get(), 2);
+        QCOMPARE(fromFile.mid(0, fromFile.size() / 2), fromFile.mid(fromFile.size() / 2));
+        const Chunks chunks = fromFile.mid(0, fromFile.size() / 2);
+        QCOMPARE(chunks.join(), input);
+        for (qsizetype i = 0; i < chunks.size(); ++i) {
+            const QByteArray& chunk = chunks[i];
+            const bool last = i + 1 == chunks.size();
+            QVERIFY2(last || chunk.endsWith('\n') ||
+                         (chunk.endsWith('\r') && !chunks[i + 1].startsWith('\n')),
+                     qPrintable(QString("chunk %1 ends inside a line").arg(i + 1)));
+            if (chunkBytes == 1) // a line each, which events at an exact record rely on
+                QVERIFY2(!chunk.chopped(1).contains('\n') &&
+                             !chunk.chopped(chunk.endsWith("\r\n") ? 2 : 1).contains('\r'),
+                         qPrintable(QString("chunk %1 holds more than a line").arg(i + 1)));
+        }
+        QCOMPARE(feed(SOCK_SEQPACKET, chunkBytes), chunks);
+        QCOMPARE(feed(SOCK_STREAM, 1000).join(), input);
     }
 
     void outputFile_data()
