@@ -22,7 +22,7 @@ namespace jf {
 // size, with the main window's default intensity. The noise makes After's triangles long and
 // overlapping, so a frame there costs in pixels filled more than in triangles; a graphics card
 // turns many times this many.
-constexpr std::uint64_t kDefaultTriangleBudget = 20'000;
+constexpr std::uint64_t kDefaultTriangleBudget = 15'000;
 
 // The main window's choices, read as a Convert reads them.
 struct PreviewSettings
