@@ -38,9 +38,7 @@ std::optional<std::string> Functions::load(const GlProcLoader& getProcAddress)
     need("glClear", Clear);
     need("glDepthFunc", DepthFunc);
     need("glDepthMask", DepthMask);
-    need("glPolygonOffset", PolygonOffset);
     need("glPointSize", PointSize);
-    need("glDrawElements", DrawElements);
     need("glDrawArrays", DrawArrays);
     need("glGenBuffers", GenBuffers);
     need("glDeleteBuffers", DeleteBuffers);
