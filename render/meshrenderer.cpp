@@ -121,6 +121,18 @@ constexpr Rgba kDiagonal{0.95f, 0.55f, 0.15f, 1.0f};
 constexpr Rgba kPoint{0.88f, 0.88f, 0.85f, 1.0f};
 constexpr float kPointPixels = 3.0f;
 
+// What OpenGL says about a shader's compile or a program's link, through the matching pair of calls.
+template <typename GetParameter, typename GetLog>
+std::string infoLog(GLuint object, GetParameter getParameter, GetLog getLog)
+{
+    GLint length = 0;
+    getParameter(object, kInfoLogLength, &length);
+    std::string log(static_cast<std::size_t>(std::max(length, 1)), '\0');
+    getLog(object, static_cast<GLsizei>(log.size()), nullptr, log.data());
+    log.resize(std::strlen(log.c_str()));
+    return log;
+}
+
 std::uint64_t sideKey(std::uint32_t a, std::uint32_t b)
 {
     return a < b ? (std::uint64_t(a) << 32) | b : (std::uint64_t(b) << 32) | a;
@@ -204,11 +216,7 @@ GLuint MeshRenderer::State::compile(GLenum type, bool withWireframe, const char*
     GLint ok = 0;
     f.GetShaderiv(shader, kCompileStatus, &ok);
     if (!ok) {
-        GLint length = 0;
-        f.GetShaderiv(shader, kInfoLogLength, &length);
-        log.assign(static_cast<std::size_t>(std::max(length, 1)), '\0');
-        f.GetShaderInfoLog(shader, static_cast<GLsizei>(log.size()), nullptr, log.data());
-        log.resize(std::strlen(log.c_str()));
+        log = infoLog(shader, f.GetShaderiv, f.GetShaderInfoLog);
         f.DeleteShader(shader);
         return 0;
     }
@@ -239,11 +247,7 @@ bool MeshRenderer::State::link(Program& program, bool withWireframe, std::string
     GLint linked = 0;
     f.GetProgramiv(id, kLinkStatus, &linked);
     if (!linked) {
-        GLint length = 0;
-        f.GetProgramiv(id, kInfoLogLength, &length);
-        log.assign(static_cast<std::size_t>(std::max(length, 1)), '\0');
-        f.GetProgramInfoLog(id, static_cast<GLsizei>(log.size()), nullptr, log.data());
-        log.resize(std::strlen(log.c_str()));
+        log = infoLog(id, f.GetProgramiv, f.GetProgramInfoLog);
         f.DeleteProgram(id);
         return false;
     }
