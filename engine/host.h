@@ -108,8 +108,9 @@ constexpr std::size_t kPassChunkBytes = 256 * 1024;
 using HelperStart = std::function<void(std::function<void()> work)>;
 
 // Starts `work` through `start`, or on a thread of its own where `start` is empty. The future is
-// ready once the work has ended and holds what it threw; its destructor does not wait, so whoever
-// started the work waits for it.
+// ready once the work has ended and holds what it threw. Only the thread of its own is waited for
+// when the future is destroyed; work started through `start` is not, so whoever starts work waits
+// for it before what the work uses goes.
 std::future<void> startWork(const HelperStart& start, std::function<void()> work);
 
 // Everything a run reaches outside itself.
