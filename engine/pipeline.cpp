@@ -2,6 +2,7 @@
 
 #include "engine/host.h"
 
+#include <chrono>
 #include <new>
 
 namespace jf {
@@ -10,6 +11,35 @@ namespace {
 // Enough chunks in flight that neither side waits for the other in the normal run of things,
 // few enough that memory stays a few megabytes.
 constexpr std::size_t kSlots = 6;
+
+// Waking a sleeping thread costs tens of microseconds of system time on each side. Where chunks
+// are small (a line each, or a pipe that delivers a little at a time) that is more than a chunk's
+// own work, and the reading thread has the next one ready within microseconds; so while chunks are
+// this small, a helper that has run out of them keeps looking for the next one this long before it
+// sleeps. Large chunks keep a helper busy long enough that sleeping costs nothing in comparison.
+constexpr std::size_t kSpinChunkBytes = 16 * 1024;
+constexpr auto kSpinTime = std::chrono::microseconds(50);
+
+void relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// Takes the lock, trying a while before it sleeps: the threads hold it for a few instructions at a
+// time, and a thread that sleeps on it costs both sides a call into the kernel.
+void acquire(std::unique_lock<std::mutex>& lock)
+{
+    for (int i = 0; i < 256; ++i) {
+        if (lock.try_lock())
+            return;
+        relax();
+    }
+    lock.lock();
+}
 } // namespace
 
 void Chunk::clear()
@@ -57,6 +87,7 @@ ChunkPipeline::~ChunkPipeline()
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
+        m_stopping.store(true, std::memory_order_relaxed);
     }
     m_work.notify_all();
     for (std::thread& thread : m_threads)
@@ -74,21 +105,51 @@ void ChunkPipeline::processSlot(Slot& slot, RecordFormatter& formatter)
     }
 }
 
+bool ChunkPipeline::maySpin() const
+{
+    // One spinner is enough to take the next chunk; a second would only take a core from the
+    // reading thread. On one core, spinning only delays the thread that would bring the work.
+    static const bool manyCores = std::thread::hardware_concurrency() > 1;
+    return manyCores && m_smallChunks && m_spinners == 0;
+}
+
+void ChunkPipeline::spin(std::uint64_t seenSequence) const
+{
+    const auto until = std::chrono::steady_clock::now() + kSpinTime;
+    while (m_submitted.load(std::memory_order_relaxed) == seenSequence &&
+           !m_stopping.load(std::memory_order_relaxed)) {
+        for (int i = 0; i < 32; ++i)
+            relax();
+        if (std::chrono::steady_clock::now() >= until)
+            return;
+    }
+}
+
 void ChunkPipeline::work(unsigned index)
 {
-    std::unique_lock lock(m_mutex);
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    acquire(lock);
     while (true) {
-        m_work.wait(lock, [&] {
+        const auto claimable = [&] {
             return m_stop || (m_claimSequence < m_fillSequence &&
                               m_slots[m_claimSequence % m_slots.size()].state == State::Submitted);
-        });
+        };
+        if (!claimable() && maySpin()) {
+            ++m_spinners;
+            const std::uint64_t seen = m_fillSequence;
+            lock.unlock();
+            spin(seen);
+            acquire(lock);
+            --m_spinners;
+        }
+        m_work.wait(lock, claimable);
         if (m_stop)
             return;
         Slot& slot = m_slots[m_claimSequence++ % m_slots.size()];
         slot.state = State::Processing;
         lock.unlock();
         processSlot(slot, m_formatters[index]);
-        lock.lock();
+        acquire(lock);
         slot.state = State::Done;
         deliverDone(lock);
         m_done.notify_all();
@@ -111,7 +172,7 @@ void ChunkPipeline::deliverDone(std::unique_lock<std::mutex>& lock)
         } catch (...) {
             failure = std::current_exception();
         }
-        lock.lock();
+        acquire(lock);
         if (failure) {
             m_failure = failure;
             break;
@@ -124,19 +185,29 @@ void ChunkPipeline::deliverDone(std::unique_lock<std::mutex>& lock)
 
 void ChunkPipeline::submit()
 {
+    bool wake = false;
     {
-        std::lock_guard lock(m_mutex);
-        m_slots[m_fillSequence % m_slots.size()].state = State::Submitted;
+        std::unique_lock lock(m_mutex, std::defer_lock);
+        acquire(lock);
+        Slot& slot = m_slots[m_fillSequence % m_slots.size()];
+        slot.state = State::Submitted;
+        m_smallChunks = slot.chunk->text.size() <= kSpinChunkBytes;
         ++m_fillSequence;
+        m_submitted.store(m_fillSequence, std::memory_order_relaxed);
         m_filling = m_slots[m_fillSequence % m_slots.size()].chunk.get();
+        // A spinning helper takes the chunk; a sleeper is woken only for chunks beyond what the
+        // spinners take. One that stops spinning meanwhile looks again under the lock.
+        wake = m_fillSequence - m_claimSequence > m_spinners;
     }
-    m_work.notify_one();
+    if (wake)
+        m_work.notify_one();
     pump(false);
 }
 
 void ChunkPipeline::pump(bool untilEmpty)
 {
-    std::unique_lock lock(m_mutex);
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    acquire(lock);
     while (true) {
         deliverDone(lock);
         if (m_failure)
@@ -152,7 +223,7 @@ void ChunkPipeline::pump(bool untilEmpty)
             slot.state = State::Processing;
             lock.unlock();
             processSlot(slot, m_formatters[0]);
-            lock.lock();
+            acquire(lock);
             slot.state = State::Done;
             continue;
         }

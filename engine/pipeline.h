@@ -10,6 +10,7 @@
 #include "engine/records.h"
 #include "engine/wholelinesreader.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -89,6 +90,11 @@ private:
     // delivery failed. Called with `lock` held; releases it while a chunk is delivered.
     void deliverDone(std::unique_lock<std::mutex>& lock);
     void work(unsigned index);
+    // Whether a helper with nothing to do may look for work a while longer before it sleeps.
+    // Called with the lock held.
+    bool maySpin() const;
+    // Watches for a new chunk or the stop without the lock, for a few microseconds.
+    void spin(std::uint64_t seenSequence) const;
     void processSlot(Slot& slot, RecordFormatter& formatter);
 
     Process m_process;
@@ -104,6 +110,11 @@ private:
     std::condition_variable m_work;
     std::condition_variable m_done;
     bool m_stop = false;
+    // Copies of m_fillSequence and m_stop, for a spinning helper to read without the lock.
+    std::atomic<std::uint64_t> m_submitted{0};
+    std::atomic<bool> m_stopping{false};
+    unsigned m_spinners = 0;    // helpers looking for work without sleeping
+    bool m_smallChunks = false; // the last chunk submitted was small enough to spin for the next
     bool m_delivering = false;
     std::exception_ptr m_failure; // what a delivery threw
     EventLoop* m_events = nullptr;

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <thread>
 
@@ -341,6 +342,68 @@ private slots:
             runWith(workers, -1, &error);
             QVERIFY2(error.contains(QString(", line %1: a vertex needs").arg(line)), qPrintable(error));
         }
+    }
+
+    // Helpers that run out of small chunks look for the next one a while before they sleep, and are
+    // woken only for chunks beyond what the looking ones take: whichever side is slower, and whether
+    // a helper is looking, sleeping or between the two when a chunk comes, every chunk is delivered
+    // once, in order, and the helpers take chunks whenever the reader leaves them time to.
+    void pipelineHandOver_data()
+    {
+        QTest::addColumn<int>("helpers");
+        QTest::addColumn<int>("chunkBytes");
+        QTest::addColumn<int>("readerPause"); // microseconds, every third chunk
+        QTest::addColumn<int>("helperPause"); // microseconds, every fifth chunk
+        for (const int helpers : {1, 3}) {
+            const auto row = [&](const char* name, int bytes, int readerPause, int helperPause) {
+                QTest::addRow("%s, %d helpers", name, helpers) << helpers << bytes << readerPause << helperPause;
+            };
+            row("a line a chunk", 20, 0, 0);
+            row("the reader slower than a helper looks", 20, 200, 0);
+            row("helpers slower than the reader", 20, 0, 200);
+            row("both pause", 20, 70, 90);
+            row("chunks too large to look for", 20000, 30, 0);
+        }
+    }
+    void pipelineHandOver()
+    {
+        QFETCH(int, helpers);
+        QFETCH(int, chunkBytes);
+        QFETCH(int, readerPause);
+        QFETCH(int, helperPause);
+        constexpr int kChunks = 3000;
+        const std::thread::id caller = std::this_thread::get_id();
+        std::vector<int> delivered;
+        std::atomic<int> byHelpers = 0;
+        {
+            ChunkPipeline pipeline(
+                unsigned(helpers),
+                [&](Chunk& chunk, RecordFormatter&) {
+                    chunk.out.assign(chunk.text.data(), 8);
+                    const int index = std::stoi(chunk.out);
+                    if (std::this_thread::get_id() != caller)
+                        ++byHelpers;
+                    if (helperPause && index % 5 == 0)
+                        std::this_thread::sleep_for(std::chrono::microseconds(helperPause));
+                },
+                [&](Chunk& chunk) { delivered.push_back(std::stoi(chunk.out)); });
+            for (int i = 0; i < kChunks; ++i) {
+                ChunkText& text = pipeline.current().text;
+                text.buffer.assign(std::size_t(chunkBytes), '\n');
+                std::snprintf(text.buffer.data(), 9, "%08d", i);
+                text.begin = 0;
+                text.end = std::size_t(chunkBytes);
+                pipeline.submit();
+                if (readerPause && i % 3 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(readerPause));
+            }
+            pipeline.finish();
+        }
+        QCOMPARE(int(delivered.size()), kChunks);
+        for (int i = 0; i < kChunks; ++i)
+            QCOMPARE(delivered[std::size_t(i)], i);
+        if (readerPause) // where the reader never waits, it may well do all the work itself
+            QVERIFY2(byHelpers > 0, "the helpers took no chunk");
     }
 
     // Small chunks come from a read-ahead block: where a block ends may not change where a chunk
