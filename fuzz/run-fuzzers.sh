@@ -51,8 +51,9 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 failed=()
 for target in "${targets[@]}"; do
+  # One fuzzer a corpus folder: nothing else adds to it for -reload to pick up.
   flags=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 -max_len=16400 -print_final_stats=1
-         -artifact_prefix="$build/artifacts/$target-")
+         -reload=0 -artifact_prefix="$build/artifacts/$target-")
   [ -n "$seed" ] && flags+=(-seed="$seed")
   [ -n "$fork" ] && flags+=(-fork="$fork" -ignore_crashes=0)
   case "$target" in fuzz_records|fuzz_engine|fuzz_preview) flags+=(-dict="$root/fuzz/obj.dict") ;; esac
