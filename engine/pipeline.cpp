@@ -87,7 +87,6 @@ ChunkPipeline::~ChunkPipeline()
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
-        m_stopping.store(true, std::memory_order_relaxed);
     }
     m_work.notify_all();
     for (std::thread& thread : m_threads)
@@ -116,8 +115,8 @@ bool ChunkPipeline::maySpin() const
 void ChunkPipeline::spin(std::uint64_t seenSequence) const
 {
     const auto until = std::chrono::steady_clock::now() + kSpinTime;
-    while (m_submitted.load(std::memory_order_relaxed) == seenSequence &&
-           !m_stopping.load(std::memory_order_relaxed)) {
+    while (m_fillSequence.load(std::memory_order_relaxed) == seenSequence &&
+           !m_stop.load(std::memory_order_relaxed)) {
         for (int i = 0; i < 32; ++i)
             relax();
         if (std::chrono::steady_clock::now() >= until)
@@ -193,7 +192,6 @@ void ChunkPipeline::submit()
         slot.state = State::Submitted;
         m_smallChunks = slot.chunk->text.size() <= kSpinChunkBytes;
         ++m_fillSequence;
-        m_submitted.store(m_fillSequence, std::memory_order_relaxed);
         m_filling = m_slots[m_fillSequence % m_slots.size()].chunk.get();
         // A spinning helper takes the chunk; a sleeper is woken only for chunks beyond what the
         // spinners take. One that stops spinning meanwhile looks again under the lock.

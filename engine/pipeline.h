@@ -101,18 +101,17 @@ private:
     Deliver m_deliver;
     std::vector<Slot> m_slots;
     std::vector<RecordFormatter> m_formatters; // one a thread; [0] is the calling thread's
-    std::uint64_t m_fillSequence = 0;          // the chunk being filled
-    std::uint64_t m_deliverSequence = 0;       // the next chunk to deliver
-    std::uint64_t m_claimSequence = 0;         // the next submitted chunk to process
+    // The chunk being filled. Changed under the lock; atomic, like m_stop, so that a spinning helper
+    // may watch it without the lock.
+    std::atomic<std::uint64_t> m_fillSequence = 0;
+    std::uint64_t m_deliverSequence = 0; // the next chunk to deliver
+    std::uint64_t m_claimSequence = 0;   // the next submitted chunk to process
     // The chunk being filled, kept at hand.
     Chunk* m_filling = nullptr;
     std::mutex m_mutex;
     std::condition_variable m_work;
     std::condition_variable m_done;
-    bool m_stop = false;
-    // Copies of m_fillSequence and m_stop, for a spinning helper to read without the lock.
-    std::atomic<std::uint64_t> m_submitted{0};
-    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_stop = false;
     unsigned m_spinners = 0;    // helpers looking for work without sleeping
     bool m_smallChunks = false; // the last chunk submitted was small enough to spin for the next
     bool m_delivering = false;
